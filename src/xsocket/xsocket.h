@@ -1,0 +1,99 @@
+// XSocket: a small TCP/IPv4 socket library. Every operation records its
+// failure inside the record (never logs) and answers 1 for success, 0 for
+// failure, unless documented otherwise. Single-threaded use.
+#pragma once
+
+#include <cstdint>
+
+#include "xsocket/xsocket_platform.h"
+
+enum {
+    XERROR_NONE = 0,
+    XERROR_SOCKET_CLOSED = 1,
+    XERROR_SOCKET_INIT = 2,
+    XERROR_OUTOFMEMORY = 3,
+    XERROR_INVALID_PORTADDRESS = 4,
+    XERROR_INVALID_HOST = 5,
+    XERROR_SOCKET_CONNECTED = 6,
+    XERROR_SOCKET_NOTLISTEN = 7,
+    XERROR_INCOMPLETE_MESSAGE = 8,
+    XERROR_BAD_ARG = 9,
+    XERROR_UNKNOWN = 10 // ends every search of the error table
+};
+
+struct XSocket {
+    XSocketHandle handle;         // XSOCKET_INVALID_HANDLE when unopened
+    XSocketAddress remoteAddress; // peer: connect target, or filled by accept
+    XSocketAddress localAddress;  // bound address; port learned when bound to 0
+    int32_t timeout;              // seconds; 0 = no wait (block in the platform)
+    int32_t refCount;
+    uint8_t libraryError; // 1: errorCode is an XERROR_*; 0: a platform error number
+    int32_t errorCode;
+    char* errorMessage; // owned; what failed last, or nullptr
+};
+
+// Socket layer start and stop (WSAStartup / WSACleanup; no-ops on POSIX).
+int startXSockets(void);
+void stopXSockets(void);
+
+// Records and reference counting.
+XSocket* newXSocket(void); // nullptr when memory runs out
+XSocket* retainXSocket(XSocket* s);
+void releaseXSocket(XSocket* s);
+int closeXSocket(XSocket* s);
+
+// Error recording. setXSocketError is the common path every operation uses.
+void setXSocketMessage(XSocket* s, const char* text);
+char* allocXSocketMessage(XSocket* s, int size);
+void setXSocketError(XSocket* s, int libraryError, int32_t code, const char* message);
+// Turns (libraryError, errorCode) into text. Returns 0 when the text was
+// written, else the buffer size needed. name, when given, receives the
+// error's name ("System Error" or the XERROR_* name); it points to static text.
+int getXSocketErrorText(const XSocket* s, char* buffer, int size, const char** name);
+
+// Addresses. address/port in: address in network order, port in host order.
+void setXSocketAddress(XSocketAddress* address, const uint32_t* ipv4, uint16_t port);
+void setXSocketAddressFromHost(XSocketAddress* address, const struct hostent* entry, uint16_t port);
+
+// Connection set-up.
+int initXSocket(XSocket* s);
+int connectXSocket(XSocket* s);
+int connectXSocketToAddress(XSocket* s, const uint32_t* ipv4, uint16_t port,
+                            const uint32_t* localIpv4, uint16_t localPort);
+int connectXSocketToHost(XSocket* s, const char* host, uint16_t port, const uint32_t* localIpv4,
+                         uint16_t localPort);
+int listenXSocket(XSocket* s, int backlog);
+int acceptXSocket(XSocket* server, XSocket* client);
+
+// Time limits.
+int setXSocketTimeout(XSocket* s, int32_t seconds);
+int getXSocketTimeout(const XSocket* s, int32_t* seconds);
+int waitXSocket(XSocket* s, int forReading);
+
+// Stream I/O. readXSocket: *length in = most bytes wanted, out = bytes
+// received or -1 at end of stream. writeXSocket: bytes sent, -1 on failure,
+// 0 when the wait for writability failed.
+int readXSocket(XSocket* s, void* buffer, int32_t* length);
+int readFromXSocket(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source);
+int32_t writeXSocket(XSocket* s, const void* data, int32_t length);
+int32_t writeToXSocket(XSocket* s, const void* data, int32_t length,
+                       const XSocketAddress* destination);
+
+// Options.
+int getXSocketRecvBufferSize(XSocket* s, int32_t* size);
+int setXSocketRecvBufferSize(XSocket* s, int32_t size);
+int getXSocketSendBufferSize(XSocket* s, int32_t* size);
+int setXSocketSendBufferSize(XSocket* s, int32_t size);
+int getXSocketLinger(XSocket* s, int32_t* seconds);
+int setXSocketLinger(XSocket* s, int on, int seconds);
+int getXSocketNoDelay(XSocket* s, int* flag);
+int setXSocketNoDelay(XSocket* s, int flag);
+int getXSocketKeepAlive(XSocket* s, int* flag);
+int setXSocketKeepAlive(XSocket* s, int flag);
+int ioctlXSocket(XSocket* s, long command, uint32_t* argument);
+
+// Queries. The address texts live in platform storage overwritten by the next call.
+uint16_t getXSocketLocalPort(const XSocket* s);
+uint16_t getXSocketRemotePort(const XSocket* s);
+const char* getXSocketLocalAddress(const XSocket* s);
+const char* getXSocketRemoteAddress(const XSocket* s);
