@@ -1,0 +1,26 @@
+// Link settings: where the solver is and which installed version to start,
+// from the optional "zvlink.prm" in the working folder.
+#pragma once
+
+#include <cstdint>
+
+struct LinkSettings {
+    char host[64];   // "localhost" selects launch mode; anything else connect mode
+    uint16_t port;   // launch: port to listen on (0: system's choice); connect: peer port
+    char version[10]; // installation path version; empty means "6.1.0"
+};
+
+#define LINK_SETTINGS_FILE "zvlink.prm"
+#define LINK_DEFAULT_HOST "localhost"
+#define LINK_DEFAULT_VERSION "6.1.0"
+
+// 1 when the whole file was read and gave a host and a non-zero port, else 0.
+int readLinkSettings(const char* path, LinkSettings* settings);
+// What the link start uses when readLinkSettings answered 0: launch mode on a
+// port of the system's choosing; a VERSION line that was read is kept.
+void applyLinkDefaults(LinkSettings* settings);
+// The version to launch: the settings' own, or the default when empty.
+const char* linkVersion(const LinkSettings* settings);
+// Opens "zvlinkclient.out" once per process and takes the level from
+// ZVIVERBOSE / ZVIDEBUG.
+void startLinkLog(void);
