@@ -1,0 +1,131 @@
+// Link settings from "zvlink.prm" and the link log start-up from the
+// environment.
+#include "link/settings.h"
+
+#include "log/zvlog.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The C locale's white space, spelled out so the host's locale cannot change
+// what a settings line means.
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool sameKey(const char* key, const char* name) {
+    for (; *key && *name; ++key, ++name)
+        if (upper(*key) != upper(*name)) return false;
+    return *key == *name;
+}
+
+void trimTrailing(char* text) {
+    size_t n = strlen(text);
+    while (n > 0 && isBlank(text[n - 1]))
+        text[--n] = '\0';
+}
+
+void copyCut(char* dest, size_t size, const char* src) {
+    size_t n = strlen(src);
+    if (n > size - 1) n = size - 1;
+    memcpy(dest, src, n);
+    dest[n] = '\0';
+}
+
+// atoi's reading of a number, but with the value wrapping modulo 2^32 instead
+// of overflowing, so any digit string is safe; only the low 16 bits are kept.
+uint16_t parsePort(const char* text) {
+    while (isBlank(*text))
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = (*text++ == '-');
+    uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        value = value * 10u + static_cast<uint32_t>(*text - '0');
+    if (negative) value = 0u - value;
+    return static_cast<uint16_t>(value & 0xFFFFu);
+}
+
+void handleLine(char* line, LinkSettings* settings) {
+    while (isBlank(*line))
+        ++line;
+    if (*line == '\0' || *line == '#') return;
+
+    char* key = line;
+    while (*key == '=')
+        ++key;
+    char* equals = strchr(key, '=');
+    char* value = nullptr;
+    if (equals) {
+        *equals = '\0';
+        value = equals + 1;
+        value[strcspn(value, "\r\n")] = '\0';
+    }
+    if (*key == '\0' || !value || *value == '\0') {
+        logMessage(LOG_WARN, "Skipping invalid line: %s", key);
+        return;
+    }
+
+    while (isBlank(*value))
+        ++value;
+    trimTrailing(value);
+    trimTrailing(key);
+
+    if (sameKey(key, "HOST"))
+        copyCut(settings->host, sizeof settings->host, value);
+    else if (sameKey(key, "PORT"))
+        settings->port = parsePort(value);
+    else if (sameKey(key, "VERSION"))
+        copyCut(settings->version, sizeof settings->version, value);
+    else
+        logMessage(LOG_WARN, "Skipping unknown attribute: %s", key);
+}
+
+} // namespace
+
+int readLinkSettings(const char* path, LinkSettings* settings) {
+    if (!settings) return 0;
+    settings->host[0] = '\0';
+    settings->version[0] = '\0';
+    settings->port = 0;
+    if (!path) return 0;
+
+    FILE* file = fopen(path, "r");
+    if (!file) return 0;
+    // Lines longer than the buffer arrive in pieces, each taken as a line.
+    char line[256];
+    while (fgets(line, sizeof line, file))
+        handleLine(line, settings);
+    // A read that broke off did not see the whole file; its result is not trusted.
+    const bool complete = !ferror(file);
+    fclose(file);
+    return complete && settings->port != 0 && settings->host[0] != '\0';
+}
+
+void applyLinkDefaults(LinkSettings* settings) {
+    if (!settings) return;
+    copyCut(settings->host, sizeof settings->host, LINK_DEFAULT_HOST);
+    settings->port = 0;
+}
+
+const char* linkVersion(const LinkSettings* settings) {
+    if (!settings || settings->version[0] == '\0') return LINK_DEFAULT_VERSION;
+    return settings->version;
+}
+
+void startLinkLog(void) {
+    if (isLogOpen()) return;
+    openLog("zvlinkclient.out");
+    if (getenv("ZVIVERBOSE"))
+        setLogLevel(0);
+    else if (getenv("ZVIDEBUG"))
+        setLogLevel(1);
+}
