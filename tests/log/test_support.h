@@ -6,11 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "log/zvlog.h"
 
@@ -18,109 +15,64 @@ namespace zvtest {
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-// A fresh folder that becomes the working folder until destruction.
-class TempDir {
-  public:
-    TempDir() {
+// A fresh working folder for the life of the object; also leaves the log
+// closed and at its initial level on the way in and out.
+struct LogSandbox {
+    LogSandbox() {
+        resetLog();
         char templ[] = "/tmp/zvtest.XXXXXX";
-        if (mkdtemp(templ)) path_ = templ;
-        char buf[4096];
-        if (getcwd(buf, sizeof buf)) old_ = buf;
-        if (!path_.empty() && chdir(path_.c_str()) != 0) path_.clear();
+        char cwd[4096];
+        if (mkdtemp(templ) && getcwd(cwd, sizeof cwd) && chdir(templ) == 0) dir = templ, old = cwd;
     }
-    ~TempDir() {
-        if (!old_.empty() && chdir(old_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << old_;
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+    ~LogSandbox() {
+        resetLog();
+        if (dir.empty() || chdir(old.c_str()) != 0) return;
+        std::system(("rm -rf '" + dir + "'").c_str());
     }
-    bool ok() const { return !path_.empty(); }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-    std::string old_;
-};
-
-// Sends file descriptor 1 to a temporary file until text() or destruction.
-class StdoutCapture {
-  public:
-    StdoutCapture() {
-        fflush(stdout);
-        tmp_ = std::tmpfile();
-        saved_ = dup(1);
-        if (tmp_ && saved_ >= 0) dup2(fileno(tmp_), 1);
-    }
-    ~StdoutCapture() { restore(); }
-    std::string text() {
-        restore();
-        if (!tmp_) return {};
-        std::string out;
-        rewind(tmp_);
-        char buf[512];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, tmp_)) > 0)
-            out.append(buf, n);
-        fclose(tmp_);
-        tmp_ = nullptr;
-        return out;
-    }
-
-  private:
-    void restore() {
-        if (saved_ < 0) return;
-        fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        saved_ = -1;
-    }
-    FILE* tmp_ = nullptr;
-    int saved_ = -1;
-};
-
-// Sets or clears an environment variable for the life of the object.
-class EnvVar {
-  public:
-    EnvVar(const char* name, const char* value) : name_(name) {
-        const char* old = getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvVar() {
-        if (had_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-  private:
-    std::string name_;
-    std::string old_;
-    bool had_ = false;
-};
-
-// Leaves the log closed and at its initial level, before and after a test.
-class LogReset {
-  public:
-    LogReset() { reset(); }
-    ~LogReset() { reset(); }
-
-  private:
-    static void reset() {
-        setLogLevel(LOG_INFO + 1); // back to dropping everything while the file closes
+    static void resetLog() {
+        setLogLevel(LOG_WARN); // the closing notice is not wanted here
         closeLog();
         setLogLevel(LOG_INFO);
     }
+    std::string dir, old;
+};
+
+// Sends file descriptor 1 to a temporary file until text() is called.
+struct StdoutCapture {
+    StdoutCapture() : tmp(std::tmpfile()), saved(dup(1)) {
+        fflush(stdout);
+        if (tmp) dup2(fileno(tmp), 1);
+    }
+    ~StdoutCapture() { text(); }
+    std::string text() {
+        if (saved < 0 || !tmp) return {};
+        fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        saved = -1;
+        std::string out;
+        rewind(tmp);
+        for (int c; (c = fgetc(tmp)) != EOF;)
+            out += static_cast<char>(c);
+        fclose(tmp);
+        return out;
+    }
+    FILE* tmp;
+    int saved;
+};
+
+// Sets (value non-null) or removes an environment variable until destruction.
+struct EnvVar {
+    EnvVar(const char* name, const char* value) : name(name), had(getenv(name) != nullptr) {
+        if (had) old = getenv(name);
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~EnvVar() { had ? setenv(name.c_str(), old.c_str(), 1) : unsetenv(name.c_str()); }
+    std::string name, old;
+    bool had;
 };
 
 } // namespace zvtest
