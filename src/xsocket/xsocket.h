@@ -33,16 +33,24 @@ struct XSocket {
 };
 
 // Socket layer start and stop (WSAStartup / WSACleanup; no-ops on POSIX).
+// startXSockets answers 1 when the layer is usable.
 int startXSockets(void);
 void stopXSockets(void);
 
-// Records and reference counting.
+// Records and reference counting. A new record has refCount 1 and no handle;
+// the last releaseXSocket closes it and frees it. Both accept nullptr.
+// closeXSocket on a record without a handle succeeds and does nothing.
 XSocket* newXSocket(void); // nullptr when memory runs out
 XSocket* retainXSocket(XSocket* s);
 void releaseXSocket(XSocket* s);
 int closeXSocket(XSocket* s);
 
-// Error recording. setXSocketError is the common path every operation uses.
+// Error recording. setXSocketError is the common path every operation uses:
+// it sets libraryError and errorCode and, when message is not nullptr,
+// replaces errorMessage with a copy of it; nullptr leaves the message as it
+// was (use setXSocketMessage(s, nullptr) to clear it). Success never clears
+// a recorded error. When memory runs out the code is still recorded and the
+// message is simply none; allocXSocketMessage then returns nullptr.
 void setXSocketMessage(XSocket* s, const char* text);
 char* allocXSocketMessage(XSocket* s, int size);
 void setXSocketError(XSocket* s, int libraryError, int32_t code, const char* message);
@@ -55,7 +63,10 @@ int getXSocketErrorText(const XSocket* s, char* buffer, int size, const char** n
 void setXSocketAddress(XSocketAddress* address, const uint32_t* ipv4, uint16_t port);
 void setXSocketAddressFromHost(XSocketAddress* address, const struct hostent* entry, uint16_t port);
 
-// Connection set-up.
+// Connection set-up. Ports are in host order. A failed connect is recorded
+// as a platform error with code XSOCKET_ETIMEDOUT whatever the cause. A socket
+// created before a later step failed stays in the record until closeXSocket
+// or releaseXSocket. Errors of acceptXSocket are recorded in the server.
 int initXSocket(XSocket* s);
 int connectXSocket(XSocket* s);
 int connectXSocketToAddress(XSocket* s, const uint32_t* ipv4, uint16_t port,
@@ -68,18 +79,28 @@ int acceptXSocket(XSocket* server, XSocket* client);
 // Time limits.
 int setXSocketTimeout(XSocket* s, int32_t seconds);
 int getXSocketTimeout(const XSocket* s, int32_t* seconds);
+// Waits for the handle to be readable (forReading != 0) or writable within
+// s->timeout seconds; a time-out records XSOCKET_ETIMEDOUT (platform error)
+// with "select() timed out.". Call it only with a timeout above 0.
 int waitXSocket(XSocket* s, int forReading);
 
 // Stream I/O. readXSocket: *length in = most bytes wanted, out = bytes
-// received or -1 at end of stream. writeXSocket: bytes sent, -1 on failure,
-// 0 when the wait for writability failed.
+// received or -1 at end of stream (again on every later read); asking for 0
+// bytes succeeds with 0 and no receive. writeXSocket: bytes sent (possibly
+// fewer than asked), -1 on failure, 0 when the wait for writability failed.
+// A negative length is refused with XERROR_BAD_ARG. A receive or send cut
+// short by a signal before any data moved is simply resumed. A write to a
+// peer that has gone fails with -1 (EPIPE on POSIX) and raises no signal.
+// The address of readFromXSocket/writeToXSocket may be nullptr.
 int readXSocket(XSocket* s, void* buffer, int32_t* length);
 int readFromXSocket(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source);
 int32_t writeXSocket(XSocket* s, const void* data, int32_t length);
 int32_t writeToXSocket(XSocket* s, const void* data, int32_t length,
                        const XSocketAddress* destination);
 
-// Options.
+// Options. A failed get leaves the flag unchanged (no-delay, keep-alive) or
+// sets the size / seconds to -1. getXSocketLinger gives -1 when lingering is
+// off; setXSocketLinger refuses seconds outside 0..65535 with XERROR_BAD_ARG.
 int getXSocketRecvBufferSize(XSocket* s, int32_t* size);
 int setXSocketRecvBufferSize(XSocket* s, int32_t size);
 int getXSocketSendBufferSize(XSocket* s, int32_t* size);

@@ -1,0 +1,127 @@
+#include "xsocket/xsocket_platform.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+
+int xsocketPlatformStart(void) {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 0), &data) == 0 ? 1 : 0;
+}
+
+void xsocketPlatformStop(void) {
+    WSACleanup();
+}
+
+int32_t xsocketLastError(void) {
+    return (int32_t)WSAGetLastError();
+}
+
+int xsocketCloseHandle(XSocketHandle handle) {
+    return closesocket(handle) == 0 ? 0 : -1;
+}
+
+void xsocketNoInherit(XSocketHandle handle) {
+    SetHandleInformation((HANDLE)handle, HANDLE_FLAG_INHERIT, 0);
+}
+
+int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument) {
+    u_long value = (u_long)*argument;
+    if (ioctlsocket(handle, command, &value) != 0) return -1;
+    *argument = (uint32_t)value;
+    return 0;
+}
+
+int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(handle, &set);
+    timeval limit;
+    limit.tv_sec = (long)seconds;
+    limit.tv_usec = 0;
+    int n = select(0, forReading ? &set : nullptr, forReading ? nullptr : &set, nullptr, &limit);
+    if (n == SOCKET_ERROR) return -1;
+    return FD_ISSET(handle, &set) ? 1 : 0;
+}
+
+void xsocketSystemErrorText(int32_t code, char* text, size_t size) {
+    char* system = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, (DWORD)code, 0x400, (LPSTR)&system, 0, nullptr);
+    if (n > 0 && system != nullptr) {
+        snprintf(text, size, "%s", system);
+    } else {
+        snprintf(text, size, "Unknown system error.\r\n");
+    }
+    if (system != nullptr) LocalFree(system);
+}
+
+#else
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+int xsocketPlatformStart(void) {
+    return 1;
+}
+
+void xsocketPlatformStop(void) {}
+
+int32_t xsocketLastError(void) {
+    return (int32_t)errno;
+}
+
+int xsocketCloseHandle(XSocketHandle handle) {
+    return close(handle) == 0 ? 0 : -1;
+}
+
+void xsocketNoInherit(XSocketHandle handle) {
+    int flags = fcntl(handle, F_GETFD);
+    if (flags >= 0) fcntl(handle, F_SETFD, flags | FD_CLOEXEC);
+}
+
+int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument) {
+    int value = (int)*argument;
+    if (ioctl(handle, (unsigned long)command, &value) != 0) return -1;
+    *argument = (uint32_t)value;
+    return 0;
+}
+
+// poll rather than select: select cannot take a descriptor numbered
+// FD_SETSIZE or above and would write past its set, and MATLAB processes
+// hold many descriptors.
+int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left < 0) left = 0;
+        pollfd entry;
+        entry.fd = handle;
+        entry.events = forReading ? POLLIN : POLLOUT;
+        entry.revents = 0;
+        int n = poll(&entry, 1, left > INT_MAX ? INT_MAX : (int)left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        // An error or hang-up also counts as ready: the read or write that
+        // follows reports it.
+        if (n > 0 && entry.revents != 0) return 1;
+        if (left == 0 || Clock::now() >= deadline) return 0;
+    }
+}
+
+void xsocketSystemErrorText(int32_t code, char* text, size_t size) {
+    const char* system = strerror(code);
+    snprintf(text, size, "%s", (system != nullptr && *system != '\0') ? system : "Unknown error");
+}
+
+#endif
