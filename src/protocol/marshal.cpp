@@ -1,1 +1,312 @@
+// Calls and returns packed and unpacked by their catalogue signature.
 #include "protocol/protocol.h"
+
+#include <climits>
+#include <cstring>
+
+#include "log/zvlog.h"
+#include "remote/catalogue.h"
+
+namespace {
+
+bool allowedAfter(char c, char before) {
+    switch (c) {
+    case ')':
+    case '[':
+        return std::strchr("(CIRD", before) != nullptr;
+    case '<':
+        return before == ']';
+    case 'C':
+    case 'D':
+    case 'R':
+        return before == ']' || before == '<';
+    case 'I':
+        return before == ']' || before == '<' || before == ')';
+    case 'V':
+        return before == ')';
+    case ']':
+        return before == 'i' || before == 'o' || before == 'b';
+    case 'i':
+    case 'o':
+    case 'b':
+        return before == '[';
+    default:
+        return false;
+    }
+}
+
+struct Walk {
+    MessageBuffer* buffer;
+    int isCall;
+    int sending;
+    // A call being unpacked gets its texts and arrays in new chunks.
+    int dataMode() const { return sending ? FIELD_SEND : (isCall ? FIELD_ALLOCATE : 0); }
+    int valueMode() const { return sending ? FIELD_SEND : 0; }
+    // A return lands in memory the caller sized: its counts must not grow.
+    bool bounded() const { return !sending && !isCall; }
+};
+
+int transferValue(const Walk& w, void* value, int size) {
+    return transferField(w.buffer, &value, size, 1, w.valueMode());
+}
+
+// The count travels first; when receiving it lands in a local until it is
+// known to fit, so a refused count leaves the caller's capacity as it was.
+int transferCount(const Walk& w, int32_t* count, int32_t* received) {
+    *received = *count;
+    return transferValue(w, received, 4);
+}
+
+template <typename T> int transferData(const Walk& w, T** data, int elementSize, int64_t count) {
+    if (count < 0 || count > INT32_MAX) return 0;
+    void* slot = *data;
+    const int mode = w.dataMode();
+    if (!transferField(w.buffer, &slot, elementSize, static_cast<int32_t>(count), mode)) return 0;
+    if (mode & FIELD_ALLOCATE) *data = static_cast<T*>(slot);
+    return 1;
+}
+
+// C, <I, <R and <D: a count and that many elements.
+template <typename T> int transferArray(const Walk& w, int32_t* count, T** data, int elementSize) {
+    const int32_t capacity = *count;
+    int32_t received = 0;
+    if (!transferCount(w, count, &received)) return 0;
+    if (w.bounded() && (received < 0 || received > capacity)) return 0;
+    *count = received;
+    return transferData(w, data, elementSize, received);
+}
+
+// <C: rows of characters, each row the same length.
+int transferTextBlock(const Walk& w, int32_t* rows, int32_t* rowLength, char** data) {
+    const int64_t capacity = (*rows < 0 || *rowLength < 0) ? 0 : int64_t(*rows) * *rowLength;
+    int32_t receivedRows = 0;
+    int32_t receivedLength = 0;
+    if (!transferCount(w, rows, &receivedRows)) return 0;
+    if (!transferCount(w, rowLength, &receivedLength)) return 0;
+    if (receivedRows < 0 || receivedLength < 0) return 0;
+    const int64_t bytes = int64_t(receivedRows) * receivedLength;
+    if (w.bounded() && bytes > capacity) return 0;
+    *rows = receivedRows;
+    *rowLength = receivedLength;
+    return transferData(w, data, 1, bytes);
+}
+
+// A C or <C output still tells the answering side, in the call, how much
+// text the caller can take.
+int transferCapacityOnly(const Walk& w, int32_t* count) {
+    int32_t received = 0;
+    if (!transferCount(w, count, &received)) return 0;
+    *count = received;
+    return 1;
+}
+
+int walkFields(const Walk& w, va_list args) {
+    const char* p = w.buffer->signature;
+    if (p == nullptr) return 0;
+    int travels = 0;
+    int array = 0;
+    for (; *p != '\0' && *p != ')'; ++p) {
+        switch (*p) {
+        case 'i':
+            travels = w.isCall;
+            array = 0;
+            break;
+        case 'o':
+            travels = !w.isCall;
+            array = 0;
+            break;
+        case 'b':
+            travels = 1;
+            array = 0;
+            break;
+        case '<':
+            array = 1;
+            break;
+        case 'I':
+        case 'R':
+        case 'D': {
+            const int size = *p == 'D' ? 8 : 4;
+            if (!array) {
+                void* value = *p == 'I'   ? static_cast<void*>(va_arg(args, int32_t*))
+                              : *p == 'R' ? static_cast<void*>(va_arg(args, float*))
+                                          : static_cast<void*>(va_arg(args, double*));
+                if (travels && !transferValue(w, value, size)) return 0;
+                break;
+            }
+            int32_t* count = va_arg(args, int32_t*);
+            int ok = 1;
+            if (*p == 'I') {
+                int32_t** data = va_arg(args, int32_t**);
+                if (travels) ok = transferArray(w, count, data, size);
+            } else if (*p == 'R') {
+                float** data = va_arg(args, float**);
+                if (travels) ok = transferArray(w, count, data, size);
+            } else {
+                double** data = va_arg(args, double**);
+                if (travels) ok = transferArray(w, count, data, size);
+            }
+            if (!ok) return 0;
+            break;
+        }
+        case 'C': {
+            int ok = 1;
+            if (!array) {
+                int32_t* count = va_arg(args, int32_t*);
+                char** data = va_arg(args, char**);
+                if (travels) {
+                    ok = transferArray(w, count, data, 1);
+                } else if (w.isCall) {
+                    ok = transferCapacityOnly(w, count);
+                }
+            } else {
+                int32_t* rows = va_arg(args, int32_t*);
+                int32_t* rowLength = va_arg(args, int32_t*);
+                char** data = va_arg(args, char**);
+                if (travels) {
+                    ok = transferTextBlock(w, rows, rowLength, data);
+                } else if (w.isCall) {
+                    ok = transferCapacityOnly(w, rowLength);
+                }
+            }
+            if (!ok) return 0;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (w.isCall || *p != ')' || p[1] != 'I') return 1;
+    return transferValue(w, va_arg(args, int32_t*), 4);
+}
+
+} // namespace
+
+int checkSignature(const char* text) {
+    if (text == nullptr || text[0] != '(') return 0;
+    int i = 1;
+    for (; text[i] != '\0'; ++i) {
+        if (!allowedAfter(text[i], text[i - 1])) return i;
+    }
+    const char last = text[i - 1];
+    return (last == 'I' || last == 'V') ? -1 : i - 1;
+}
+
+int walkSignature(MessageBuffer* buffer, va_list args, int isCall, int sending) {
+    const Walk w = {buffer, isCall, sending};
+    return walkFields(w, args);
+}
+
+int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
+    MessageBuffer* buffer = newMessageBuffer(s, 0);
+    if (buffer == nullptr) {
+        logMessage(LOG_DEBUG, "error calculating function header");
+        return 0;
+    }
+    buffer->functionId = id;
+    buffer->signature = functionSignature(id);
+
+    // The measuring pass writes nothing: with limit 0 every field only adds
+    // its size to total.
+    va_list measure;
+    va_copy(measure, args);
+    int ok = checkSignature(buffer->signature) == -1 && walkSignature(buffer, measure, isCall, 1);
+    va_end(measure);
+    const size_t signatureBytes = std::strlen(buffer->signature) + 1;
+    const int64_t length = 4 + int64_t(signatureBytes) + buffer->total;
+    if (!ok || signatureBytes > UINT16_MAX || length > INT32_MAX) {
+        logMessage(LOG_DEBUG, "error calculating function header");
+        freeMessageBuffer(buffer);
+        return 0;
+    }
+    buffer->limit = static_cast<int32_t>(length);
+    buffer->total = 0;
+
+    uint16_t head[2] = {id, static_cast<uint16_t>(signatureBytes)};
+    void* slot = head;
+    void* signature = const_cast<char*>(buffer->signature);
+    ok = writeMessageHeader(s, isCall ? FLAG_CALL : FLAG_RETURN, static_cast<uint32_t>(length)) &&
+         transferField(buffer, &slot, 2, 2, FIELD_SEND) &&
+         transferField(buffer, &signature, 1, static_cast<int32_t>(signatureBytes), FIELD_SEND);
+    if (ok) {
+        va_list fields;
+        va_copy(fields, args);
+        ok = walkSignature(buffer, fields, isCall, 1);
+        va_end(fields);
+    }
+    if (!ok) logXSocketError(s);
+    freeMessageBuffer(buffer);
+    return ok;
+}
+
+MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length) {
+    MessageBuffer* buffer = newMessageBuffer(s, length);
+    if (buffer == nullptr) {
+        setXSocketError(s, 1, XERROR_OUTOFMEMORY, "Error allocating memory for a received message");
+        logXSocketError(s);
+        return nullptr;
+    }
+    uint16_t head[2] = {0, 0};
+    void* slot = head;
+    void* signature = nullptr;
+    if (!transferField(buffer, &slot, 2, 2, 0) ||
+        !transferField(buffer, &signature, 1, head[1], FIELD_ALLOCATE)) {
+        logXSocketError(s);
+        freeMessageBuffer(buffer);
+        return nullptr;
+    }
+    buffer->functionId = head[0];
+    buffer->signature = static_cast<const char*>(signature);
+
+    // The text must end inside the bytes that came; only then is it a string.
+    const bool terminated = std::memchr(signature, '\0', head[1]) != nullptr;
+    if (!terminated || checkSignature(buffer->signature) != -1 ||
+        std::strcmp(buffer->signature, functionSignature(head[0])) != 0) {
+        freeMessageBuffer(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
+int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
+    MessageBuffer* buffer = receiveFunctionHeader(s, length);
+    if (buffer == nullptr) return 0;
+    int ok = 0;
+    if (buffer->functionId == id) {
+        va_list fields;
+        va_copy(fields, args);
+        ok = walkSignature(buffer, fields, 0, 0);
+        va_end(fields);
+    }
+    freeMessageBuffer(buffer);
+    return ok;
+}
+
+int vunpackFunctionCall(MessageBuffer* buffer, va_list args) {
+    va_list fields;
+    va_copy(fields, args);
+    const int ok = walkSignature(buffer, fields, 1, 0);
+    va_end(fields);
+    if (!ok) logMessage(LOG_ERROR, "error unpacking function call");
+    return ok;
+}
+
+int unpackFunctionCall(MessageBuffer* buffer, ...) {
+    va_list args;
+    va_start(args, buffer);
+    const int ok = vunpackFunctionCall(buffer, args);
+    va_end(args);
+    return ok;
+}
+
+int vsendFunctionReturn(MessageBuffer* buffer, va_list args) {
+    logMessage(LOG_DEBUG, "sending function return: %hd", static_cast<short>(buffer->functionId));
+    return sendFunctionMessage(buffer->socket, buffer->functionId, args, 0);
+}
+
+int sendFunctionReturn(MessageBuffer* buffer, ...) {
+    va_list args;
+    va_start(args, buffer);
+    const int ok = vsendFunctionReturn(buffer, args);
+    va_end(args);
+    return ok;
+}
