@@ -1,0 +1,333 @@
+#include "xsocket/xsocket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <sys/ioctl.h>
+
+namespace {
+
+const uint32_t loopback = htonl(INADDR_LOOPBACK);
+
+struct SocketPtr {
+    XSocket* s = newXSocket();
+    ~SocketPtr() { releaseXSocket(s); }
+    XSocket* operator->() const { return s; }
+    operator XSocket*() const { return s; }
+};
+
+std::string message(const XSocket* s) {
+    return s->errorMessage ? s->errorMessage : "<none>";
+}
+
+std::string errorText(const XSocket* s, const char** name = nullptr) {
+    int size = getXSocketErrorText(s, nullptr, 0, nullptr);
+    std::string text((size_t)size, '#');
+    EXPECT_EQ(0, getXSocketErrorText(s, &text[0], size, name));
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+
+// A listener on 127.0.0.1 with a system-chosen port, a client connected to it
+// and the accepted server side. Every wait is bounded by a time limit.
+struct XSocketPairTest : ::testing::Test {
+    SocketPtr listener, client, server;
+    void SetUp() override {
+        setXSocketTimeout(listener, 5);
+        setXSocketAddress(&listener->localAddress, &loopback, 0);
+        ASSERT_EQ(1, listenXSocket(listener, 1)) << message(listener);
+        ASSERT_EQ(
+            1, connectXSocketToHost(client, "127.0.0.1", getXSocketLocalPort(listener), nullptr, 0))
+            << message(client);
+        ASSERT_EQ(1, acceptXSocket(listener, server)) << message(listener);
+        setXSocketTimeout(client, 5);
+        setXSocketTimeout(server, 5);
+    }
+};
+
+} // namespace
+
+TEST(XSocketErrorTextTest, SizeProtocolForLibraryAndPlatformErrors) {
+    SocketPtr s;
+    for (int platform = 0; platform < 2; platform++) {
+        if (platform)
+            setXSocketError(s, 0, XSOCKET_ETIMEDOUT, nullptr);
+        else
+            setXSocketError(s, 1, XERROR_INVALID_HOST, nullptr);
+        char buffer[512];
+        memset(buffer, '#', sizeof buffer);
+        int needed = getXSocketErrorText(s, buffer, 0, nullptr);
+        ASSERT_GT(needed, 1);
+        EXPECT_EQ('#', buffer[0]);
+        EXPECT_EQ(needed, getXSocketErrorText(s, buffer, needed - 1, nullptr));
+        EXPECT_EQ('#', buffer[0]) << "a buffer one byte short must stay untouched";
+        EXPECT_EQ(0, getXSocketErrorText(s, buffer, needed, nullptr));
+        EXPECT_LT(strlen(buffer), (size_t)needed);
+    }
+}
+
+TEST(XSocketErrorTextTest, TextsAndNames) {
+    SocketPtr s;
+    const char* name = nullptr;
+    setXSocketError(s, 1, XERROR_SOCKET_CLOSED, nullptr);
+    EXPECT_EQ("Library Error: Socket has been closed", errorText(s, &name));
+    EXPECT_STREQ("XERROR_SOCKET_CLOSED", name);
+    setXSocketError(s, 1, XERROR_BAD_ARG, nullptr);
+    EXPECT_EQ("Library Error: Invalid argument value was specified.", errorText(s, &name));
+    EXPECT_STREQ("XERROR_BAD_ARG", name);
+    for (int32_t code : {10, 11, -1}) {
+        setXSocketError(s, 1, code, nullptr);
+        EXPECT_EQ("Library Error: Unknown Error Code", errorText(s, &name)) << code;
+        EXPECT_STREQ("n/a", name);
+    }
+    setXSocketError(s, 0, XSOCKET_ETIMEDOUT, nullptr);
+    EXPECT_EQ("System Error: (" + std::to_string(XSOCKET_ETIMEDOUT) + ") - " +
+                  strerror(XSOCKET_ETIMEDOUT),
+              errorText(s, &name));
+    EXPECT_STREQ("System Error", name);
+}
+
+TEST(XSocketRecordTest, LifecycleAndErrorRecording) {
+    XSocket* s = newXSocket();
+    ASSERT_NE(nullptr, s);
+    EXPECT_EQ(XSOCKET_INVALID_HANDLE, s->handle);
+    EXPECT_EQ(AF_INET, s->localAddress.sin_family);
+    EXPECT_EQ(1, s->refCount);
+    EXPECT_EQ(1, closeXSocket(s)) << "closing an unopened record is a no-op";
+
+    EXPECT_EQ(s, retainXSocket(s));
+    releaseXSocket(s);
+    EXPECT_EQ(1, s->refCount) << "a record held twice survives one release";
+
+    setXSocketError(s, 1, XERROR_BAD_ARG, "first");
+    setXSocketError(s, 1, XERROR_SOCKET_CLOSED, nullptr);
+    EXPECT_EQ("first", message(s));
+    EXPECT_EQ(nullptr, allocXSocketMessage(s, 0));
+    EXPECT_EQ(nullptr, s->errorMessage);
+
+    EXPECT_EQ(1, setXSocketTimeout(s, 7));
+    EXPECT_EQ(0, setXSocketTimeout(s, -1));
+    int32_t seconds = 0;
+    getXSocketTimeout(s, &seconds);
+    EXPECT_EQ(7, seconds);
+    EXPECT_EQ(XERROR_BAD_ARG, s->errorCode);
+    EXPECT_EQ("Timeout value must be zero or greater.", message(s));
+    EXPECT_EQ(1, setXSocketTimeout(s, 0));
+    releaseXSocket(s); // last holder: the sanitizer build catches a leak here
+}
+
+TEST(XSocketRecordTest, HostEntryWithLongAddressStaysInsideTheRecord) {
+    unsigned char v6[16];
+    memset(v6, 0xAB, sizeof v6);
+    char* list[] = {(char*)v6, nullptr};
+    hostent entry{};
+    entry.h_addrtype = AF_INET;
+    entry.h_length = 16;
+    entry.h_addr_list = list;
+    XSocketAddress address[2];
+    memset(address, 0, sizeof address);
+    setXSocketAddressFromHost(&address[0], &entry, 80);
+    EXPECT_EQ(0xABABABABu, address[0].sin_addr.s_addr);
+    EXPECT_EQ(htons(80), address[0].sin_port);
+    const unsigned char* bytes = (const unsigned char*)&address[0];
+    for (size_t i = 8; i < 2 * sizeof(XSocketAddress); i++)
+        EXPECT_EQ(0, bytes[i]) << i;
+}
+
+TEST(XSocketSetupTest, RefusedAndInvalidConnects) {
+    uint16_t freePort;
+    {
+        SocketPtr probe;
+        setXSocketAddress(&probe->localAddress, &loopback, 0);
+        ASSERT_EQ(1, initXSocket(probe));
+        freePort = getXSocketLocalPort(probe);
+        ASSERT_NE(0, freePort);
+        EXPECT_EQ(0, initXSocket(probe));
+        EXPECT_EQ(XERROR_SOCKET_INIT, probe->errorCode);
+        EXPECT_EQ(nullptr, probe->errorMessage);
+    } // closed: nothing listens on freePort now
+    SocketPtr refused;
+    EXPECT_EQ(0, connectXSocketToAddress(refused, &loopback, freePort, nullptr, 0));
+    EXPECT_EQ(0, refused->libraryError);
+    EXPECT_EQ(XSOCKET_ETIMEDOUT, refused->errorCode);
+    EXPECT_EQ("Error while trying to connect.", message(refused));
+
+    SocketPtr unknown;
+    EXPECT_EQ(0, connectXSocketToHost(unknown, "no-such-host.invalid", 0, nullptr, 0));
+    EXPECT_EQ(1, unknown->libraryError);
+    EXPECT_EQ(XERROR_INVALID_HOST, unknown->errorCode);
+    EXPECT_EQ("Unknown host 'no-such-host.invalid'.", message(unknown));
+
+    SocketPtr noPort;
+    EXPECT_EQ(0, connectXSocketToHost(noPort, "127.0.0.1", 0, nullptr, 0));
+    EXPECT_EQ(XERROR_INVALID_PORTADDRESS, noPort->errorCode);
+    EXPECT_EQ("Invalid port number encountered: 0.", message(noPort));
+    EXPECT_EQ(0, connectXSocketToAddress(noPort, nullptr, 80, nullptr, 0));
+    EXPECT_EQ(XERROR_INVALID_PORTADDRESS, noPort->errorCode);
+    EXPECT_EQ(XSOCKET_INVALID_HANDLE, noPort->handle);
+
+    SocketPtr notListening, client;
+    EXPECT_EQ(0, acceptXSocket(notListening, client));
+    EXPECT_EQ(XERROR_SOCKET_NOTLISTEN, notListening->errorCode);
+}
+
+TEST(XSocketSetupTest, AcceptTimesOut) {
+    SocketPtr listener, client;
+    setXSocketAddress(&listener->localAddress, &loopback, 0);
+    ASSERT_EQ(1, setXSocketTimeout(listener, 1));
+    ASSERT_EQ(1, listenXSocket(listener, 1));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, acceptXSocket(listener, client));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(0, listener->libraryError);
+    EXPECT_EQ(XSOCKET_ETIMEDOUT, listener->errorCode);
+    EXPECT_EQ("select() timed out.", message(listener));
+    EXPECT_EQ(XSOCKET_INVALID_HANDLE, client->handle);
+}
+
+TEST_F(XSocketPairTest, AcceptedRecordAndRefusalsOfOpenRecords) {
+    EXPECT_EQ(getXSocketLocalPort(listener), getXSocketLocalPort(server));
+    EXPECT_EQ(getXSocketLocalPort(listener), getXSocketRemotePort(client));
+    EXPECT_EQ(getXSocketLocalPort(client), getXSocketRemotePort(server));
+    EXPECT_STREQ("127.0.0.1", getXSocketRemoteAddress(server));
+
+    EXPECT_EQ(0, listenXSocket(listener, 1));
+    EXPECT_EQ(XERROR_SOCKET_CONNECTED, listener->errorCode);
+    EXPECT_EQ("Server Socket already listening.", message(listener));
+    EXPECT_EQ(0, acceptXSocket(listener, client));
+    EXPECT_EQ("Internal Error: Client Socket already connected.", message(listener));
+    setXSocketMessage(client, "kept");
+    EXPECT_EQ(0, connectXSocketToHost(client, "127.0.0.1", 1, nullptr, 0));
+    EXPECT_EQ(XERROR_SOCKET_CONNECTED, client->errorCode);
+    EXPECT_EQ("kept", message(client));
+
+    SocketPtr unopened;
+    EXPECT_EQ(nullptr, getXSocketLocalAddress(unopened));
+}
+
+TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
+    EXPECT_EQ(5, writeXSocket(client, "hello", 5));
+    char buffer[16] = {};
+    int32_t length = sizeof buffer;
+    ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
+    EXPECT_EQ(5, length);
+    EXPECT_EQ(0, memcmp(buffer, "hello", 5));
+
+    XSocketAddress source;
+    EXPECT_EQ(3, writeToXSocket(server, "abc", 3, &client->localAddress));
+    length = sizeof buffer;
+    ASSERT_EQ(1, readFromXSocket(client, buffer, &length, &source));
+    EXPECT_EQ(3, length);
+
+    length = 0;
+    EXPECT_EQ(1, readXSocket(server, buffer, &length));
+    EXPECT_EQ(0, length) << "asking for nothing is not the end of the stream";
+    length = -5;
+    EXPECT_EQ(0, readXSocket(server, buffer, &length));
+    EXPECT_EQ(XERROR_BAD_ARG, server->errorCode);
+    EXPECT_EQ(-1, writeXSocket(server, buffer, -1));
+
+    ASSERT_EQ(1, closeXSocket(client));
+    for (int i = 0; i < 3; i++) {
+        length = sizeof buffer;
+        ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
+        EXPECT_EQ(-1, length) << "read " << i;
+    }
+}
+
+TEST_F(XSocketPairTest, ClosedRecordsAndTimeouts) {
+    char buffer[8];
+    int32_t length = sizeof buffer;
+    setXSocketTimeout(server, 1);
+    EXPECT_EQ(0, readXSocket(server, buffer, &length));
+    EXPECT_EQ(0, server->libraryError);
+    EXPECT_EQ(XSOCKET_ETIMEDOUT, server->errorCode);
+    EXPECT_EQ("select() timed out.", message(server));
+
+    ASSERT_EQ(1, closeXSocket(client));
+    EXPECT_EQ(-1, writeXSocket(client, "x", 1));
+    EXPECT_EQ(1, client->libraryError);
+    EXPECT_EQ(XERROR_SOCKET_CLOSED, client->errorCode);
+    EXPECT_EQ("Error while trying to write data to the stream.", message(client));
+    EXPECT_EQ(0, readXSocket(client, buffer, &length));
+    EXPECT_EQ("Error while trying to read data from the stream.", message(client));
+}
+
+TEST_F(XSocketPairTest, WritingToAGonePeerFailsWithoutKillingTheProcess) {
+    std::signal(SIGPIPE, SIG_DFL);
+    ASSERT_EQ(1, closeXSocket(server));
+    int32_t result = 0;
+    // The first writes may still be accepted until the peer's reset arrives.
+    for (int i = 0; i < 200 && result != -1; i++) {
+        result = writeXSocket(client, "data", 4);
+        if (result != -1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ(0, client->libraryError);
+    EXPECT_TRUE(client->errorCode == EPIPE || client->errorCode == ECONNRESET) << client->errorCode;
+}
+
+TEST_F(XSocketPairTest, OptionRoundTrips) {
+    int flag = -1;
+    ASSERT_EQ(1, getXSocketKeepAlive(client, &flag));
+    EXPECT_EQ(1, flag) << "set up with keep-alive on";
+    ASSERT_EQ(1, setXSocketKeepAlive(client, 0));
+    ASSERT_EQ(1, getXSocketKeepAlive(client, &flag));
+    EXPECT_EQ(0, flag);
+    ASSERT_EQ(1, setXSocketNoDelay(client, 5));
+    ASSERT_EQ(1, getXSocketNoDelay(client, &flag));
+    EXPECT_EQ(1, flag);
+    ASSERT_EQ(1, setXSocketNoDelay(client, 0));
+    ASSERT_EQ(1, getXSocketNoDelay(client, &flag));
+    EXPECT_EQ(0, flag);
+
+    int32_t seconds = 0;
+    ASSERT_EQ(1, getXSocketLinger(client, &seconds));
+    EXPECT_EQ(-1, seconds);
+    ASSERT_EQ(1, setXSocketLinger(client, 1, 5));
+    ASSERT_EQ(1, getXSocketLinger(client, &seconds));
+    EXPECT_EQ(5, seconds);
+    EXPECT_EQ(0, setXSocketLinger(client, 1, 70000));
+    EXPECT_EQ(XERROR_BAD_ARG, client->errorCode);
+
+    int32_t size = 0;
+    ASSERT_EQ(1, setXSocketRecvBufferSize(client, 65536));
+    ASSERT_EQ(1, getXSocketRecvBufferSize(client, &size));
+    EXPECT_GE(size, 65536);
+    ASSERT_EQ(1, setXSocketSendBufferSize(client, 65536));
+    ASSERT_EQ(1, getXSocketSendBufferSize(client, &size));
+    EXPECT_GE(size, 65536);
+
+    ASSERT_EQ(3, writeXSocket(server, "abc", 3));
+    uint32_t pending = 0;
+    for (int i = 0; i < 500 && pending == 0; i++) {
+        ASSERT_EQ(1, ioctlXSocket(client, FIONREAD, &pending));
+        if (pending == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(3u, pending);
+}
+
+TEST(XSocketOptionTest, FailuresOnAClosedHandleAreRecorded) {
+    SocketPtr s;
+    s->handle = 1 << 20; // a descriptor number no process has open
+    int32_t size = 0;
+    EXPECT_EQ(0, getXSocketRecvBufferSize(s, &size));
+    EXPECT_EQ(-1, size);
+    EXPECT_EQ(0, s->libraryError);
+    EXPECT_EQ(EBADF, s->errorCode);
+    EXPECT_EQ("Error while trying to get the receive buffer size.", message(s));
+    int flag = 7;
+    EXPECT_EQ(0, getXSocketNoDelay(s, &flag));
+    EXPECT_EQ(7, flag);
+    uint32_t argument = 42;
+    EXPECT_EQ(0, ioctlXSocket(s, FIONREAD, &argument));
+    EXPECT_EQ(42u, argument);
+    EXPECT_EQ("Error while using ioctl.", message(s));
+    EXPECT_EQ(0, closeXSocket(s));
+    EXPECT_EQ(XSOCKET_INVALID_HANDLE, s->handle) << "a failed close must not keep the number";
+}
