@@ -1,0 +1,84 @@
+#include "simio/csvout.h"
+#include "simio/text.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace simio {
+
+CsvWriter::~CsvWriter() {
+    if (file_) std::fclose(file_);
+}
+
+bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& err) {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (nIn < 0 || nOut < 0) {
+        err = "negative signal count for CSV file \"" + path + "\"";
+        return false;
+    }
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) {
+        err = "cannot create CSV file \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    path_ = path;
+    nIn_ = nIn;
+    nOut_ = nOut;
+    failed_ = false;
+    errno_ = 0;
+    row_ = "time";
+    for (int i = 1; i <= nIn; ++i)
+        row_ += ",u" + std::to_string(i);
+    for (int i = 1; i <= nOut; ++i)
+        row_ += ",y" + std::to_string(i);
+    row_ += '\n';
+    if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size()) {
+        failed_ = true;
+        errno_ = errno;
+    }
+    return true;
+}
+
+bool CsvWriter::write(double t, const double* u, const double* y) {
+    if (!file_ || failed_) return false;
+    row_ = formatNumber(t);
+    for (int i = 0; i < nIn_; ++i) {
+        row_ += ',';
+        row_ += formatNumber(u[i]);
+    }
+    for (int i = 0; i < nOut_; ++i) {
+        row_ += ',';
+        row_ += formatNumber(y[i]);
+    }
+    row_ += '\n';
+    if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size()) {
+        failed_ = true;
+        errno_ = errno;
+        return false;
+    }
+    return true;
+}
+
+bool CsvWriter::close(std::string& err) {
+    if (!file_) {
+        err = "CSV file was not open";
+        return false;
+    }
+    bool ok = !failed_;
+    if (ok && std::fflush(file_) != 0) {
+        ok = false;
+        errno_ = errno;
+    }
+    if (std::fclose(file_) != 0 && ok) {
+        ok = false;
+        errno_ = errno;
+    }
+    file_ = nullptr;
+    if (!ok) err = "writing CSV file \"" + path_ + "\" failed: " + std::strerror(errno_);
+    return ok;
+}
+
+} // namespace simio

@@ -1,0 +1,38 @@
+// The run's samples as a CSV file: "time,u1,...,uN,y1,...,yM", one row per
+// sample hit, every number in the shortest text that reads back exactly.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace simio {
+
+class CsvWriter {
+  public:
+    CsvWriter() = default;
+    ~CsvWriter(); // closes without reporting; call close() to learn of errors
+    CsvWriter(const CsvWriter&) = delete;
+    CsvWriter& operator=(const CsvWriter&) = delete;
+
+    // Creates (truncates) the file and writes the header line.
+    bool open(const std::string& path, int nIn, int nOut, std::string& err);
+    // One row: u holds nIn values, y nOut values (either may be null when
+    // its count is 0). Returns false once the file has failed.
+    bool write(double t, const double* u, const double* y);
+    // Flushes and closes; false, with the reason, when any write was lost,
+    // so a full disk is not reported as a finished file.
+    bool close(std::string& err);
+
+    bool isOpen() const { return file_ != nullptr; }
+
+  private:
+    std::FILE* file_ = nullptr;
+    std::string path_;
+    std::string row_;
+    int nIn_ = 0;
+    int nOut_ = 0;
+    bool failed_ = false;
+    int errno_ = 0;
+};
+
+} // namespace simio
