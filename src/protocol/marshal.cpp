@@ -250,6 +250,12 @@ MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length) {
     void* signature = nullptr;
     if (!transferField(buffer, &slot, 2, 2, 0) ||
         !transferField(buffer, &signature, 1, head[1], FIELD_ALLOCATE)) {
+        // A frame too short for its own header leaves no socket error behind;
+        // without one the log would show whatever failed last, or nothing.
+        if (buffer->total > buffer->limit) {
+            setXSocketError(s, 1, XERROR_INCOMPLETE_MESSAGE,
+                            "Message length is shorter than the function header");
+        }
         logXSocketError(s);
         freeMessageBuffer(buffer);
         return nullptr;

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "log/zvlog.h"
+#include "protocol/wire_peer.h"
+
+using namespace wiretest;
+
+namespace {
+
+TEST(ProtocolFramingOut, NumbersLeaveBigEndianAndTheCallerKeepsItsData) {
+    WirePair pair;
+    const int32_t one = 1;
+    const uint16_t u258 = 258;
+    const double d = 1.0;
+    const float f = 1.0f;
+    std::vector<double> many(300);
+    for (size_t i = 0; i < many.size(); ++i)
+        many[i] = double(i) + 0.25;
+    const std::vector<double> original = many;
+
+    ASSERT_TRUE(writeMessageHeader(pair.local, FLAG_CLOSE, 0));
+    ASSERT_TRUE(writeMessageArray(pair.local, &one, 4, 4));
+    ASSERT_TRUE(writeMessageArray(pair.local, &u258, 2, 2));
+    ASSERT_TRUE(writeMessageArray(pair.local, &d, 8, 8));
+    ASSERT_TRUE(writeMessageArray(pair.local, &f, 4, 4));
+    ASSERT_TRUE(writeMessageArray(pair.local, "abc", 1, 3));
+    ASSERT_TRUE(writeMessageArray(pair.local, many.data(), 8, 2400));
+    ASSERT_TRUE(writeMessageData(pair.local, "x", 0));
+
+    Wire expected;
+    expected.u32(5).u32(0).u32(1).u16(258);
+    expected.raw({0x3F, 0xF0, 0, 0, 0, 0, 0, 0}).raw({0x3F, 0x80, 0, 0}).text("abc");
+    for (double v : original)
+        expected.f64(v);
+    EXPECT_EQ(pair.peerReadAll(), expected.bytes);
+    EXPECT_EQ(many, original);
+}
+
+TEST(ProtocolFramingOut, SwapReversesEachElementAndIgnoresEmptyCounts) {
+    uint8_t b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    swapBytes16(b, 2);
+    EXPECT_EQ(Bytes(b, b + 4), (Bytes{2, 1, 4, 3}));
+    swapBytes32(b, 0);
+    swapBytes32(b, -3);
+    swapBytes64(b, 1);
+    EXPECT_EQ(Bytes(b, b + 8), (Bytes{8, 7, 6, 5, 3, 4, 1, 2}));
+}
+
+TEST(ProtocolFramingIn, FieldsDeliveredOneByteAtATimeStillArrive) {
+    WirePair pair;
+    Wire w;
+    w.u32(FLAG_RETURN).u32(6).text("abcdef");
+    std::thread peer([&] {
+        for (uint8_t b : w.bytes) {
+            pair.peerWrite({b});
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    uint32_t flag = 0;
+    int32_t length = 0;
+    char body[7] = {};
+    const int header = readMessageHeader(pair.local, &flag, &length);
+    const int data = readMessageData(pair.local, body, 6);
+    peer.join();
+    ASSERT_TRUE(header);
+    EXPECT_EQ(flag, uint32_t(FLAG_RETURN));
+    EXPECT_EQ(length, 6);
+    ASSERT_TRUE(data);
+    EXPECT_STREQ(body, "abcdef");
+}
+
+TEST(ProtocolFramingIn, PeerClosingMidStreamGivesTheThreeOutcomes) {
+    struct Case {
+        Bytes sent;
+        int ok;
+        const char* message;
+    } cases[] = {
+        {{}, 1, nullptr},
+        {{0, 0, 0}, 0, "Error receiving byte flag"},
+        {{0, 0, 0, 3}, 0, "Error receiving message length"},
+        {{0, 0, 0, 3, 0, 0}, 0, "Error receiving message length"},
+    };
+    for (const Case& c : cases) {
+        WirePair pair;
+        ASSERT_TRUE(pair.peerWrite(c.sent));
+        pair.closePeer();
+        uint32_t flag = 99;
+        int32_t length = 99;
+        ASSERT_EQ(readMessageHeader(pair.local, &flag, &length), c.ok) << c.sent.size();
+        if (c.ok) {
+            EXPECT_EQ(flag, uint32_t(FLAG_LOST));
+            EXPECT_EQ(length, 0);
+        } else {
+            EXPECT_EQ(pair.local->errorCode, XERROR_INCOMPLETE_MESSAGE);
+            EXPECT_EQ(errorText(pair.local), c.message);
+        }
+    }
+
+    WirePair pair;
+    ASSERT_TRUE(pair.peerWrite(Wire().u32(3).u32(10).text("short").bytes));
+    pair.closePeer();
+    uint32_t flag = 0;
+    int32_t length = 0;
+    char body[10];
+    ASSERT_TRUE(readMessageHeader(pair.local, &flag, &length));
+    EXPECT_FALSE(readMessageData(pair.local, body, length));
+    EXPECT_EQ(errorText(pair.local), "Error receiving entire message");
+}
+
+TEST(ProtocolFramingIn, SilentPeerTimesOutWithTheSocketsOwnError) {
+    WirePair pair;
+    setXSocketTimeout(pair.local, 1);
+    uint32_t flag = 0;
+    int32_t length = 0;
+    EXPECT_FALSE(readMessageHeader(pair.local, &flag, &length));
+    EXPECT_EQ(pair.local->libraryError, 0);
+    EXPECT_EQ(pair.local->errorCode, XSOCKET_ETIMEDOUT);
+}
+
+TEST(ProtocolFramingLog, IncompleteBodyLogsThreeErrorLines) {
+    char path[] = "/tmp/zvprotocol-log.XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_TRUE(openLog(path));
+
+    WirePair pair;
+    pair.closePeer();
+    char body[4];
+    ASSERT_FALSE(readMessageData(pair.local, body, 4));
+    logXSocketError(pair.local);
+    setLogLevel(LOG_ERROR); // keep the closing notice out
+    closeLog();
+    setLogLevel(LOG_INFO);
+
+    std::ifstream in(path);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::remove(path);
+    EXPECT_EQ(text, "ERROR: XERROR_INCOMPLETE_MESSAGE\n"
+                    "ERROR:     Library Error: Message sent/received is not complete.\n"
+                    "ERROR:     Error receiving entire message\n");
+}
+
+TEST(ProtocolMessageBuffer, MeasuringWritesNothingAndReceivingStaysWithinTheFrame) {
+    WirePair pair;
+    MessageBuffer* measure = newMessageBuffer(pair.local, 0);
+    double values[3] = {1, 2, 3};
+    void* slot = values;
+    EXPECT_TRUE(transferField(measure, &slot, 8, 3, FIELD_SEND));
+    EXPECT_TRUE(transferField(measure, &slot, 1, 5, FIELD_SEND | FIELD_ARRAY));
+    EXPECT_EQ(measure->total, 29);
+    // Sizes that only a hostile count produces never wrap around.
+    EXPECT_FALSE(transferField(measure, &slot, 8, INT32_MAX, FIELD_SEND));
+    EXPECT_FALSE(transferField(measure, &slot, 4, -1, FIELD_SEND));
+    freeMessageBuffer(measure);
+
+    ASSERT_TRUE(pair.peerWrite(Wire().u32(7).u32(8).u32(9).bytes));
+    MessageBuffer* in = newMessageBuffer(pair.local, 8);
+    int32_t value = 0;
+    slot = &value;
+    ASSERT_TRUE(transferField(in, &slot, 4, 1, 0));
+    EXPECT_EQ(value, 7);
+    void* chunk = nullptr;
+    ASSERT_TRUE(transferField(in, &chunk, 4, 1, FIELD_ALLOCATE));
+    ASSERT_NE(chunk, nullptr);
+    EXPECT_EQ(*static_cast<int32_t*>(chunk), 8);
+    // Past the frame's length: refused without touching the stream.
+    EXPECT_FALSE(transferField(in, &chunk, 4, 1, FIELD_ALLOCATE));
+    EXPECT_EQ(in->head, in->tail);
+    freeMessageBuffer(in);
+    EXPECT_EQ(pair.localReadRest(), Wire().u32(9).bytes);
+
+    MessageBuffer* negative = newMessageBuffer(pair.local, INT32_MIN);
+    slot = &value;
+    EXPECT_FALSE(transferField(negative, &slot, 1, 0, 0));
+    freeMessageBuffer(negative);
+}
+
+TEST(ProtocolFramingIn, LengthOfTwoToTheThirtyFirstIsNegativeAndFitsNothing) {
+    WirePair pair;
+    ASSERT_TRUE(
+        pair.peerWrite(Wire().u32(FLAG_RETURN).u32(0x80000000u).u16(16).sig("([i]I)V").bytes));
+    uint32_t flag = 0;
+    int32_t length = 0;
+    ASSERT_TRUE(readMessageHeader(pair.local, &flag, &length));
+    EXPECT_LT(length, 0);
+    EXPECT_EQ(receiveFunctionHeader(pair.local, length), nullptr);
+    EXPECT_EQ(pair.local->errorCode, XERROR_INCOMPLETE_MESSAGE);
+    EXPECT_EQ(pair.localReadRest(), Wire().u16(16).sig("([i]I)V").bytes);
+}
+
+} // namespace

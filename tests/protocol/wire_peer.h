@@ -1,0 +1,120 @@
+// A connected stream pair for protocol tests: our end wrapped in an XSocket,
+// the peer's end a plain descriptor that writes and reads exact bytes.
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/protocol.h"
+
+namespace wiretest {
+
+using Bytes = std::vector<uint8_t>;
+
+// Builds expected wire bytes, big-endian.
+struct Wire {
+    Bytes bytes;
+    Wire& u16(uint16_t v) { return raw({uint8_t(v >> 8), uint8_t(v)}); }
+    Wire& u32(uint32_t v) {
+        return raw({uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+    }
+    Wire& text(const std::string& s) { return raw(Bytes(s.begin(), s.end())); }
+    Wire& sig(const std::string& s) { return u16(uint16_t(s.size() + 1)).text(s).raw({0}); }
+    Wire& f64(double d) {
+        uint64_t v;
+        std::memcpy(&v, &d, 8);
+        return u32(uint32_t(v >> 32)).u32(uint32_t(v));
+    }
+    Wire& raw(const Bytes& b) {
+        bytes.insert(bytes.end(), b.begin(), b.end());
+        return *this;
+    }
+    // A whole frame around this body.
+    Bytes frame(uint32_t flag) const {
+        Wire w;
+        w.u32(flag).u32(uint32_t(bytes.size())).raw(bytes);
+        return w.bytes;
+    }
+};
+
+struct WirePair {
+    XSocket* local = nullptr;
+    int peer = -1;
+
+    WirePair() {
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
+        // Every wait is bounded, so a protocol fault fails instead of hanging.
+        timeval limit{5, 0};
+        setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(fds[1], SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        local = newXSocket();
+        local->handle = fds[0];
+        setXSocketTimeout(local, 5);
+        peer = fds[1];
+    }
+    ~WirePair() {
+        releaseXSocket(local);
+        closePeer();
+    }
+    void closePeer() {
+        if (peer >= 0) close(peer);
+        peer = -1;
+    }
+    bool peerWrite(const Bytes& b) { return write(peer, b.data(), b.size()) == ssize_t(b.size()); }
+    // Everything our side wrote; our side stops writing first.
+    Bytes peerReadAll() {
+        shutdown(local->handle, SHUT_WR);
+        Bytes out;
+        uint8_t chunk[4096];
+        ssize_t n;
+        while ((n = read(peer, chunk, sizeof chunk)) > 0)
+            out.insert(out.end(), chunk, chunk + n);
+        return out;
+    }
+    // What is left unread on our side, once the peer has closed.
+    Bytes localReadRest() {
+        closePeer();
+        Bytes out;
+        uint8_t c;
+        int32_t n = 1;
+        while (readXSocket(local, &c, &n) && n == 1)
+            out.push_back(c), n = 1;
+        return out;
+    }
+};
+
+inline int sendMessage(XSocket* s, uint16_t id, int isCall, ...) {
+    va_list args;
+    va_start(args, isCall);
+    const int ok = sendFunctionMessage(s, id, args, isCall);
+    va_end(args);
+    return ok;
+}
+
+// Reads the next header and, if it is a return, unpacks it.
+inline int receiveReturn(XSocket* s, uint16_t id, ...) {
+    uint32_t flag = 0;
+    int32_t length = 0;
+    if (!readMessageHeader(s, &flag, &length) || flag != FLAG_RETURN) return 0;
+    va_list args;
+    va_start(args, id);
+    const int ok = receiveFunctionReturn(id, s, length, args);
+    va_end(args);
+    return ok;
+}
+
+inline std::string errorText(const XSocket* s) {
+    return s->errorMessage != nullptr ? s->errorMessage : "";
+}
+
+} // namespace wiretest
