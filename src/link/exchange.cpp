@@ -1,0 +1,187 @@
+// One remote call and its return, the frames the solver may send in between,
+// and the end of the link.
+//
+// The error callback may end the host's call without returning (an
+// exception or a longjmp through these frames), so nothing here holds heap
+// memory while it calls the callback: bodies are read into fixed stack
+// space, and message buffers are freed first.
+#include <cstring>
+
+#include "link/link.h"
+#include "link/link_state.h"
+#include "log/zvlog.h"
+#include "protocol/protocol.h"
+
+namespace {
+
+// Only this much of a handshake reply is kept: enough to tell "OK" from
+// anything else and to show what came instead.
+const int32_t REPLY_KEPT = 63;
+const int32_t SKIP_PIECE = 512;
+
+// The stream holds an unknown part of a frame, so the start of the next one
+// cannot be found. Waiting on it would read the solver's data as headers.
+void dropLinkOutOfStep(void) {
+    logMessage(LOG_ERROR, "link out of step with the solver; closing it");
+    closeLink();
+}
+
+} // namespace
+
+int skipMessageData(XSocket* s, int32_t length) {
+    char scrap[SKIP_PIECE];
+    while (length > 0) {
+        int32_t piece = length < SKIP_PIECE ? length : SKIP_PIECE;
+        if (!readMessageData(s, scrap, piece)) return 0;
+        length -= piece;
+    }
+    return 1;
+}
+
+void setErrorCallback(LinkErrorCallback fn) {
+    linkState.onError = fn;
+}
+
+void notifyLinkError(int32_t code) {
+    if (linkState.onError) linkState.onError(code);
+}
+
+XSocket* currentLink(void) {
+    return linkState.socket;
+}
+
+XSocket* getLink(void) {
+    if (linkState.socket) return linkState.socket;
+    if (startLink()) return linkState.socket; // null when the solver closed it at once
+    // Ending the process here would take the user's unsaved work with it;
+    // the block learns of the failure through its callback instead.
+    logMessage(LOG_ERROR, "exiting...");
+    notifyLinkError(-1);
+    return nullptr;
+}
+
+int callRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, ...) {
+    va_list args;
+    va_start(args, id);
+    int ok = vcallRemote(link, handler, id, args);
+    va_end(args);
+    return ok;
+}
+
+int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
+    if (!link) return 0;
+    logMessage(LOG_DEBUG, "sending function call: %d", static_cast<int>(id));
+    va_list sendArgs;
+    va_copy(sendArgs, args);
+    int sent = sendFunctionMessage(link, id, sendArgs, 1);
+    va_end(sendArgs);
+    if (!sent) return 0;
+
+    for (;;) {
+        logMessage(LOG_DEBUG, "sent function!  waiting for reply...");
+        uint32_t flag = 0;
+        int32_t length = 0;
+        if (!readMessageHeader(link, &flag, &length)) {
+            logXSocketError(link);
+            return 0;
+        }
+        logMessage(LOG_DEBUG, "received reply...");
+        if (flag == FLAG_RETURN) {
+            va_list returnArgs;
+            va_copy(returnArgs, args);
+            int ok = receiveFunctionReturn(id, link, length, returnArgs);
+            va_end(returnArgs);
+            if (ok) return 1;
+            logMessage(LOG_ERROR, "Error while trying to unpack return");
+            // How much of the return was read is not known.
+            if (linkState.socket == link) dropLinkOutOfStep();
+            return 0;
+        }
+        if (!handler || !handler(flag, length)) return 0;
+        if (linkState.socket != link) return 0; // the solver ended the link
+    }
+}
+
+int processMessage(uint32_t byteFlag, int32_t length) {
+    logMessage(LOG_DEBUG, "process message: %d", static_cast<int>(byteFlag));
+    if (byteFlag == FLAG_CALL) return refuseIncomingCall(length);
+
+    XSocket* s = linkState.socket;
+    char reply[REPLY_KEPT + 1];
+    int32_t kept = 0;
+    if (length > 0) {
+        if (!s) return 0;
+        if (byteFlag == FLAG_HANDSHAKE_REPLY) kept = length < REPLY_KEPT ? length : REPLY_KEPT;
+        if (!readMessageData(s, reply, kept) || !skipMessageData(s, length - kept)) {
+            logXSocketError(s);
+            return 0;
+        }
+    } else if (length < 0 && byteFlag != FLAG_CLOSE && byteFlag != FLAG_LOST) {
+        // No frame is 2 GB or more long: the stream cannot be trusted.
+        if (byteFlag != FLAG_HANDSHAKE_REPLY)
+            logMessage(LOG_ERROR, "unknown message: %d", static_cast<int>(byteFlag));
+        else
+            checkHandshakeReply("");
+        if (s) dropLinkOutOfStep();
+        return 0;
+    }
+    reply[kept] = '\0';
+
+    switch (byteFlag) {
+    case FLAG_HANDSHAKE_REPLY:
+        return checkHandshakeReply(reply);
+    case FLAG_CLOSE:
+        return onLinkClosedBySolver();
+    case FLAG_LOST:
+        logMessage(LOG_ERROR,
+                   "Server process closed communication or lost communication to server process.");
+        return onLinkClosedBySolver();
+    default:
+        logMessage(LOG_ERROR, "unknown message: %d", static_cast<int>(byteFlag));
+        return 0;
+    }
+}
+
+int refuseIncomingCall(int32_t length) {
+    XSocket* s = linkState.socket;
+    if (!s) return 0;
+    MessageBuffer* header = receiveFunctionHeader(s, length);
+    if (!header) {
+        // The header was refused somewhere inside: the rest of the call
+        // cannot be found any more.
+        if (linkState.socket == s) dropLinkOutOfStep();
+        return 0;
+    }
+    uint16_t id = header->functionId;
+    int32_t rest = length - header->total;
+    freeMessageBuffer(header);
+    logMessage(LOG_ERROR, "unknown function call (%d)", static_cast<int>(id));
+    // The arguments are dropped so that the next frame is read from its start.
+    if (!skipMessageData(s, rest)) logXSocketError(s);
+    return 0;
+}
+
+int onLinkClosedBySolver(void) {
+    closeLink();
+    notifyLinkError(0);
+    return 1;
+}
+
+void closeLink(void) {
+    if (linkState.socket) {
+        XSocket* s = linkState.socket;
+        linkState.socket = nullptr;
+        releaseXSocket(s);
+    }
+    if (linkState.socketsStarted) {
+        stopXSockets();
+        linkState.socketsStarted = 0;
+    }
+}
+
+int endLink(void) {
+    if (linkState.socket && !writeMessageHeader(linkState.socket, FLAG_CLOSE, 0))
+        logXSocketError(linkState.socket);
+    closeLink();
+    return 1;
+}

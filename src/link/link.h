@@ -1,0 +1,61 @@
+// The link to the solver: bringing it up (launch or connect, then the
+// handshake), the exchange of one remote call with its return, the handling
+// of whatever else the solver sends, and the end of the link. One link per
+// process, shared by every block instance. All results are 1 or 0.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "xsocket/xsocket.h"
+
+// Called with 1 when a remote call failed, 0 when the solver closed the link
+// or the connection was lost, -1 when no link could be started. It may end
+// the host's current call without returning.
+typedef void (*LinkErrorCallback)(int32_t code);
+// Handles a frame other than the awaited return; its body is still unread.
+typedef int (*LinkMessageHandler)(uint32_t byteFlag, int32_t length);
+
+#define LINK_HANDSHAKE_TEXT "ZVI|LINK|VER:1"
+#define LINK_HANDSHAKE_LENGTH 15 // the text and its NUL
+#define LINK_ACCEPT_TIMEOUT 30   // seconds a launched solver has to connect back
+#define LINK_COMMAND_SIZE 1024   // command line with its NUL
+
+// ---- start (launch or connect, handshake) ----
+int startLink(void);
+int launchSolver(uint16_t port, const char* version);
+int connectToSolver(uint16_t port, const char* host);
+int sendHandshake(void);
+// body: the reply text, NUL-terminated.
+int checkHandshakeReply(const char* body);
+// Bounds the wait for a launched solver; 30 seconds unless changed.
+void setLinkAcceptTimeout(int32_t seconds);
+
+// ---- solver process (the platform-specific part) ----
+// Writes the solver's command line for an installation root, a version and
+// a port; 0 when it would not fit in size bytes (nothing useful is written).
+int formatSolverCommand(char* buffer, int size, const char* home, const char* version,
+                        uint16_t port);
+// Starts the program named by a command line from formatSolverCommand and
+// does not wait for it. 1 when the program was started.
+int startSolverProcess(const char* commandLine);
+
+// ---- exchange and end ----
+void setErrorCallback(LinkErrorCallback fn);
+// Calls the error callback when one is registered.
+void notifyLinkError(int32_t code);
+// The link, started on demand. Null when none could be started (the error
+// callback has then had -1) or when the solver closed it during the start.
+XSocket* getLink(void);
+// The link as it stands; never starts one.
+XSocket* currentLink(void);
+// Sends call id with the argument addresses in signature order and waits
+// for its return. Every text/array count of an [o] field must hold the
+// capacity of its memory when called.
+int callRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, ...);
+int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
+int processMessage(uint32_t byteFlag, int32_t length);
+int refuseIncomingCall(int32_t length);
+int onLinkClosedBySolver(void);
+void closeLink(void);
+int endLink(void);
