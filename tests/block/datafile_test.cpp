@@ -318,3 +318,30 @@ TEST_F(DataFileLimits, MoreThanAHundredSubAssemblies) {
 }
 
 } // namespace
+
+namespace {
+
+// The shipped example models read as their README says.
+class ExampleModels : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(ZV_EXAMPLE_MODELS);
+    }
+    void TearDown() override { std::filesystem::current_path(old_); }
+    std::filesystem::path old_;
+};
+
+TEST_F(ExampleModels, CountsAsDocumented) {
+    DataFileScan s = scanOf("simple");
+    EXPECT_EQ(s.status, DATAFILE_HARNESS_FOUND);
+    EXPECT_EQ(s.inputCount, 3);
+    EXPECT_EQ(s.outputCount, 2);
+    s = scanOf("vehicle");
+    EXPECT_EQ(s.status, DATAFILE_HARNESS_FOUND);
+    EXPECT_STREQ(s.fileName, "controls.dat");
+    EXPECT_EQ(s.inputCount, 2);
+    EXPECT_EQ(s.outputCount, 4);
+}
+
+} // namespace
