@@ -1,0 +1,193 @@
+// zelvane: a stand-in for the Zelvane solver. It serves the block's link
+// either by connecting back to the block that started it (launch mode) or by
+// listening for blocks one after another (connect mode).
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "log/zvlog.h"
+#include "solver/faults.h"
+#include "solver/session.h"
+#include "xsocket/xsocket.h"
+
+namespace {
+
+const char USAGE[] =
+    "Usage: zelvane ZVlink -i:PORT [options]   connect to the block at 127.0.0.1:PORT\n"
+    "       zelvane --listen PORT [options]    serve blocks on 127.0.0.1:PORT, one link\n"
+    "                                          after another (0: any free port, printed\n"
+    "                                          as \"listening on port N\"); stops on\n"
+    "                                          SIGINT or SIGTERM\n"
+    "Options:\n"
+    "  --fault NAME[=ARG]   commit a fault (repeatable; see below)\n"
+    "  --verbose            echo the console to standard output, with the protocol's log\n"
+    "  --help               this text\n"
+    "The model is <Model>.dat in the working folder; the console goes to screen.zv and\n"
+    "the results (time, inputs, outputs) to <Model>.out there.\n\n";
+
+extern "C" void onStopSignal(int) {
+    solverStopRequested = 1;
+}
+
+void installSignalHandlers() {
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+#ifdef SIGPIPE
+    // A block that goes away mid-write must end the link, not the solver.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool parsePort(const char* text, uint16_t* port) {
+    char* end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (!*text || *end != '\0' || v < 0 || v > 65535) return false;
+    *port = static_cast<uint16_t>(v);
+    return true;
+}
+
+uint32_t loopbackAddress() {
+    uint32_t address;
+    const unsigned char bytes[4] = {127, 0, 0, 1};
+    memcpy(&address, bytes, 4);
+    return address;
+}
+
+void reportSocketError(Console& console, const char* what, const XSocket* s) {
+    const char* name = nullptr;
+    char text[512] = "";
+    getXSocketErrorText(s, text, sizeof text, &name);
+    size_t n = strlen(text);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r'))
+        text[--n] = '\0';
+    console.line("%s: %s %s %s", what, name ? name : "", text,
+                 s->errorMessage ? s->errorMessage : "");
+}
+
+int runLaunched(uint16_t port, const SolverConfig& config, Console& console) {
+    for (const Fault& f : config.faults) {
+        if (f.kind == FaultKind::NoConnect) {
+            console.line("Not connecting back to port %u (fault no-connect).", port);
+            sleepUnlessStopped(f.seconds);
+            return 0;
+        }
+    }
+    startXSockets();
+    XSocket* s = newXSocket();
+    int status = 1;
+    if (!s) {
+        console.line("Out of memory.");
+    } else if (!connectXSocketToHost(s, "127.0.0.1", port, nullptr, 0)) {
+        reportSocketError(console, "Cannot connect to the block", s);
+    } else {
+        console.line("Connected to the block on port %u.", port);
+        serveLink(s, config, console);
+        status = 0;
+    }
+    if (s) releaseXSocket(s);
+    stopXSockets();
+    return status;
+}
+
+int runListening(uint16_t port, const SolverConfig& config, Console& console) {
+    startXSockets();
+    XSocket* listener = newXSocket();
+    if (!listener) return 1;
+    uint32_t loopback = loopbackAddress();
+    setXSocketAddress(&listener->localAddress, &loopback, port);
+    if (!listenXSocket(listener, 1)) {
+        reportSocketError(console, "Cannot listen", listener);
+        fprintf(stderr, "zelvane: cannot listen on port %u\n", port);
+        releaseXSocket(listener);
+        stopXSockets();
+        return 1;
+    }
+    printf("listening on port %u\n", getXSocketLocalPort(listener));
+    fflush(stdout);
+    console.line("Listening on port %u.", getXSocketLocalPort(listener));
+
+    int status = 0;
+    while (!solverStopRequested) {
+        if (!waitReadable(listener)) {
+            if (solverStopRequested) break;
+            reportSocketError(console, "Wait for a block failed", listener);
+            status = 1;
+            break;
+        }
+        XSocket* client = newXSocket();
+        if (!client) {
+            status = 1;
+            break;
+        }
+        if (acceptXSocket(listener, client)) {
+            console.line("Block connected from port %u.", getXSocketRemotePort(client));
+            serveLink(client, config, console);
+            console.line("Link ended.");
+        } else {
+            reportSocketError(console, "Accept failed", listener);
+        }
+        releaseXSocket(client);
+    }
+    console.line("Stopped.");
+    releaseXSocket(listener);
+    stopXSockets();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SolverConfig config;
+    bool launch = false, listen = false, verbose = false;
+    uint16_t port = 0;
+    std::string error;
+
+    if (const char* env = getenv("ZELVANE_FAULTS")) {
+        if (!parseFaultList(env, &config.faults, &error)) {
+            fprintf(stderr, "zelvane: ZELVANE_FAULTS: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            fputs(USAGE, stdout);
+            fputs(FAULT_HELP, stdout);
+            return 0;
+        } else if (strcmp(arg, "ZVlink") == 0) {
+            launch = true;
+        } else if (strncmp(arg, "-i:", 3) == 0) {
+            if (!parsePort(arg + 3, &port) || port == 0) error = "bad port in " + std::string(arg);
+        } else if (strcmp(arg, "--listen") == 0 && i + 1 < argc) {
+            listen = true;
+            if (!parsePort(argv[++i], &port)) error = "bad port " + std::string(argv[i]);
+        } else if (strcmp(arg, "--fault") == 0 && i + 1 < argc) {
+            Fault f;
+            if (parseFault(argv[++i], &f, &error)) config.faults.push_back(f);
+        } else if (strcmp(arg, "--verbose") == 0) {
+            verbose = true;
+        } else {
+            error = "unexpected argument " + std::string(arg);
+        }
+        if (!error.empty()) break;
+    }
+    if (error.empty() && launch == listen) error = "give either ZVlink -i:PORT or --listen PORT";
+    if (error.empty() && launch && port == 0) error = "ZVlink needs -i:PORT";
+    if (!error.empty()) {
+        fprintf(stderr, "zelvane: %s\n\n%s", error.c_str(), USAGE);
+        return 2;
+    }
+
+    installSignalHandlers();
+    // The protocol's own log is for debugging the solver; the console says what happened.
+    setLogLevel(verbose ? LOG_DEBUG : LOG_ERROR + 1);
+    Console console;
+    console.echo = verbose;
+    if (!console.open("screen.zv")) fprintf(stderr, "zelvane: cannot write screen.zv\n");
+    console.line("Zelvane stand-in solver 6.1");
+    int status = launch ? runLaunched(port, config, console) : runListening(port, config, console);
+    console.close();
+    return status;
+}

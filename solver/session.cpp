@@ -1,0 +1,588 @@
+#include "solver/session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "protocol/protocol.h"
+#include "remote/catalogue.h"
+#include "solver/model.h"
+
+volatile std::sig_atomic_t solverStopRequested = 0;
+
+// ---- console ----
+
+bool Console::open(const char* path) {
+    close();
+    file = fopen(path, "w");
+    return file != nullptr;
+}
+
+void Console::close() {
+    if (file) fclose(file);
+    file = nullptr;
+}
+
+void Console::line(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (file) {
+        va_list copy;
+        va_copy(copy, args);
+        vfprintf(file, format, copy);
+        va_end(copy);
+        fputc('\n', file);
+        fflush(file);
+    }
+    if (echo) {
+        vfprintf(stdout, format, args);
+        fputc('\n', stdout);
+        fflush(stdout);
+    }
+    va_end(args);
+}
+
+// ---- waits ----
+
+void sleepUnlessStopped(double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double>(seconds));
+    while (!solverStopRequested) {
+        Clock::duration left = end - Clock::now();
+        if (left <= Clock::duration::zero()) return;
+        std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(50)));
+    }
+}
+
+bool waitReadable(XSocket* socket) {
+    // Waiting in one-second slices keeps a stop request from going unseen for long.
+    setXSocketTimeout(socket, 1);
+    bool ready = false;
+    while (!solverStopRequested) {
+        if (waitXSocket(socket, 1)) {
+            ready = true;
+            break;
+        }
+        bool timedOut = !socket->libraryError && (socket->errorCode == XSOCKET_ETIMEDOUT ||
+                                                  socket->errorCode == XSOCKET_EINTR);
+        if (!timedOut) break;
+    }
+    setXSocketTimeout(socket, 0);
+    return ready;
+}
+
+namespace {
+
+const char HANDSHAKE_TEXT[] = "ZVI|LINK|VER:1";
+const long SOLVER_MAX_RUN_ON_STEPS = 1000000;
+
+// Packs a whole message with the protocol's own code, for messages that do
+// not answer the call at hand.
+int sendMessageOf(XSocket* s, uint16_t id, int isCall, ...) {
+    va_list args;
+    va_start(args, isCall);
+    int ok = sendFunctionMessage(s, id, args, isCall);
+    va_end(args);
+    return ok;
+}
+
+std::string textOf(const char* data, int32_t count) {
+    if (!data || count <= 0) return std::string();
+    return std::string(data, static_cast<size_t>(count));
+}
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// A second connection over the loopback interface that the protocol code
+// writes frames into, so that the solver can put them on the link as it
+// likes: piecemeal or cut short.
+struct Capture {
+    XSocket* writer = nullptr;
+    XSocket* reader = nullptr;
+
+    bool open() {
+        uint32_t loopback;
+        const unsigned char bytes[4] = {127, 0, 0, 1};
+        memcpy(&loopback, bytes, 4);
+        XSocket* server = newXSocket();
+        writer = newXSocket();
+        reader = newXSocket();
+        bool ok = server && writer && reader;
+        if (ok) {
+            setXSocketAddress(&server->localAddress, &loopback, 0);
+            ok = listenXSocket(server, 1) &&
+                 connectXSocketToAddress(writer, &loopback, getXSocketLocalPort(server), nullptr,
+                                         0) &&
+                 acceptXSocket(server, reader);
+        }
+        if (server) releaseXSocket(server);
+        if (!ok) close();
+        return ok;
+    }
+
+    void close() {
+        if (writer) releaseXSocket(writer);
+        if (reader) releaseXSocket(reader);
+        writer = reader = nullptr;
+    }
+
+    // Takes the one frame that was written into the capture.
+    bool take(std::vector<unsigned char>* frame) {
+        unsigned char header[8];
+        if (!readMessageData(reader, header, 8)) return false;
+        uint32_t length = bigEndian32(header + 4);
+        if (length > SOLVER_MAX_MESSAGE) return false;
+        frame->assign(header, header + 8);
+        frame->resize(8 + length);
+        return readMessageData(reader, frame->data() + 8, static_cast<int32_t>(length)) != 0;
+    }
+};
+
+enum class SendMode { Whole, Cut };
+
+class Link {
+  public:
+    Link(XSocket* socket, const SolverConfig& config, Console& console)
+        : socket_(socket), config_(config), console_(console) {
+        for (const Fault& f : config.faults)
+            if (f.kind == FaultKind::ByteByByte) byteByByte_ = true;
+    }
+    ~Link() {
+        capture_.close();
+        closeResults();
+    }
+
+    bool serve();
+
+  private:
+    bool handshake();
+    bool nextFrame(uint32_t* flag, int32_t* length);
+    bool drain(int32_t bytes);
+    bool handleCall(int32_t length);
+    bool answer(MessageBuffer* call, bool cut);
+    bool sendFrame(const std::function<int(XSocket*)>& write, SendMode mode = SendMode::Whole);
+    bool sendReturn(MessageBuffer* call, bool cut, const std::function<int()>& send);
+    void closeLinkFromHere(const char* why);
+    const Fault* faultFor(FaultKind kind, uint16_t id) const;
+
+    void startModel(const std::string& name, const std::string& product);
+    void advance(double dt, const double* values, int32_t count, int32_t* doneSim);
+    void writeResults();
+    void closeResults();
+
+    XSocket* socket_;
+    const SolverConfig& config_;
+    Console& console_;
+    Capture capture_;
+    bool byteByByte_ = false;
+    bool closedByBlock_ = false;
+
+    int calls_ = 0;
+    int answered_ = 0;
+    std::map<uint16_t, int> callsOf_;
+
+    std::string modelName_;
+    Simulation sim_;
+    bool running_ = false;
+    FILE* results_ = nullptr;
+};
+
+bool Link::serve() {
+    // The protocol writes each message in several small pieces; without this
+    // every call would wait for the delayed acknowledgement.
+    setXSocketNoDelay(socket_, 1);
+    if (!handshake()) return false;
+    console_.line("Link established.");
+
+    for (;;) {
+        uint32_t flag = 0;
+        int32_t length = 0;
+        if (!nextFrame(&flag, &length)) break;
+        if (flag == FLAG_CALL) {
+            if (!handleCall(length)) break;
+        } else if (flag == FLAG_CLOSE) {
+            drain(length);
+            console_.line("Link closed by the block.");
+            closedByBlock_ = true;
+            break;
+        } else if (flag == FLAG_LOST) {
+            console_.line("The block closed the connection.");
+            break;
+        } else if (flag == FLAG_HANDSHAKE) {
+            // A repeated handshake is answered like the first one.
+            if (!drain(length) || !sendFrame([](XSocket* s) {
+                    return writeMessageHeader(s, FLAG_HANDSHAKE_REPLY, 3) &&
+                           writeMessageData(s, "OK", 3);
+                }))
+                break;
+        } else {
+            console_.line("Ignored a message with byte flag %u.", flag);
+            if (!drain(length)) break;
+        }
+    }
+    if (running_) console_.line("Simulation ended at time %g.", sim_.time);
+    return closedByBlock_;
+}
+
+bool Link::nextFrame(uint32_t* flag, int32_t* length) {
+    if (!waitReadable(socket_)) {
+        if (solverStopRequested)
+            console_.line("Stopped by a signal.");
+        else
+            console_.line("Lost the connection to the block.");
+        return false;
+    }
+    if (!readMessageHeader(socket_, flag, length)) {
+        logXSocketError(socket_);
+        console_.line("Could not read a message header from the block.");
+        return false;
+    }
+    if (*length < 0 || *length > SOLVER_MAX_MESSAGE) {
+        console_.line("Message of %d bytes refused; ending the link.", *length);
+        return false;
+    }
+    return true;
+}
+
+bool Link::drain(int32_t bytes) {
+    unsigned char scratch[512];
+    while (bytes > 0) {
+        int32_t piece = bytes < 512 ? bytes : 512;
+        if (!readMessageData(socket_, scratch, piece)) {
+            logXSocketError(socket_);
+            return false;
+        }
+        bytes -= piece;
+    }
+    return true;
+}
+
+bool Link::handshake() {
+    uint32_t flag = 0;
+    int32_t length = 0;
+    if (!nextFrame(&flag, &length)) return false;
+    std::vector<char> body(static_cast<size_t>(length) + 1, '\0');
+    bool read = flag != FLAG_LOST && readMessageData(socket_, body.data(), length);
+    if (flag != FLAG_HANDSHAKE || !read) {
+        console_.line("Expected a handshake, got byte flag %u; ending the link.", flag);
+        return false;
+    }
+    bool valid = length == static_cast<int32_t>(sizeof HANDSHAKE_TEXT) &&
+                 memcmp(body.data(), HANDSHAKE_TEXT, sizeof HANDSHAKE_TEXT) == 0;
+    std::string reply = "OK";
+    for (const Fault& f : config_.faults)
+        if (f.kind == FaultKind::RefuseHandshake) reply = f.text;
+    if (!valid) reply = "UNKNOWN HANDSHAKE";
+    // The reply carries its terminating zero, which the block's check allows for.
+    bool sent = sendFrame([&](XSocket* s) {
+        int32_t n = static_cast<int32_t>(reply.size() + 1);
+        return writeMessageHeader(s, FLAG_HANDSHAKE_REPLY, static_cast<uint32_t>(n)) &&
+               writeMessageData(s, reply.c_str(), n);
+    });
+    if (reply != "OK") {
+        console_.line("Handshake refused with \"%s\".", reply.c_str());
+        return false;
+    }
+    return sent;
+}
+
+const Fault* Link::faultFor(FaultKind kind, uint16_t id) const {
+    for (const Fault& f : config_.faults)
+        if (f.kind == kind && targetMatches(f.target, id, calls_, callsOf_.at(id))) return &f;
+    return nullptr;
+}
+
+void Link::closeLinkFromHere(const char* why) {
+    console_.line("%s", why);
+    sendFrame([](XSocket* s) { return writeMessageHeader(s, FLAG_CLOSE, 0); });
+}
+
+bool Link::handleCall(int32_t length) {
+    MessageBuffer* call = receiveFunctionHeader(socket_, length);
+    if (!call) {
+        // What is left of it cannot be told apart from the next message.
+        closeLinkFromHere("Received a call the catalogue does not know; ending the link.");
+        return false;
+    }
+    uint16_t id = call->functionId;
+    ++calls_;
+    ++callsOf_[id];
+    int32_t rest = length - call->total;
+
+    for (const Fault& f : config_.faults) {
+        if (f.kind == FaultKind::CloseAfter && answered_ >= f.count) {
+            bool drained = drain(rest);
+            freeMessageBuffer(call);
+            if (drained) closeLinkFromHere("Closing the link (fault close-after).");
+            return false;
+        }
+    }
+    for (const Fault& f : config_.faults)
+        if (f.kind == FaultKind::Stall && targetMatches(f.target, id, calls_, callsOf_[id]))
+            sleepUnlessStopped(f.seconds);
+    if (solverStopRequested) {
+        freeMessageBuffer(call);
+        return false;
+    }
+
+    const Fault* drop = faultFor(FaultKind::Drop, id);
+    const Fault* badFlag = faultFor(FaultKind::BadFlag, id);
+    const Fault* callBack = faultFor(FaultKind::CallBack, id);
+    const Fault* wrongId = faultFor(FaultKind::WrongId, id);
+    if (drop || badFlag || callBack || wrongId) {
+        // The call is read to its end so that the block sees only what the fault sends.
+        bool drained = drain(rest);
+        freeMessageBuffer(call);
+        if (!drained) return false;
+        if (drop) {
+            console_.line("Dropping the connection during %s (fault drop).", functionName(id));
+            return false;
+        }
+        if (badFlag) {
+            console_.line("Answering %s with byte flag 7 (fault bad-flag).", functionName(id));
+            return sendFrame([](XSocket* s) { return writeMessageHeader(s, 7, 0); });
+        }
+        if (callBack) {
+            console_.line("Answering %s with a call of ZVNUMSPEC (fault call-back).",
+                          functionName(id));
+            int32_t unused = 0;
+            return sendFrame(
+                [&](XSocket* s) { return sendMessageOf(s, FID_ZVNUMSPEC, 1, &unused); });
+        }
+        uint16_t other = id == FID_CHECKBACK ? FID_SLOPEN : FID_CHECKBACK;
+        console_.line("Answering %s with the return of %s (fault wrong-id).", functionName(id),
+                      functionName(other));
+        return sendFrame([&](XSocket* s) { return sendMessageOf(s, other, 0); });
+    }
+
+    bool cut = faultFor(FaultKind::Cut, id) != nullptr;
+    bool ok = answer(call, cut);
+    if (ok && call->total < length) ok = drain(length - call->total);
+    freeMessageBuffer(call);
+    if (cut) {
+        console_.line("Dropped the connection in the middle of the return of %s (fault cut).",
+                      functionName(id));
+        return false;
+    }
+    if (ok) ++answered_;
+    return ok;
+}
+
+bool Link::sendFrame(const std::function<int(XSocket*)>& write, SendMode mode) {
+    if (!byteByByte_ && mode == SendMode::Whole) {
+        if (write(socket_)) return true;
+        logXSocketError(socket_);
+        return false;
+    }
+    if (!capture_.writer && !capture_.open()) {
+        console_.line("Could not open the loopback capture for a fault.");
+        return false;
+    }
+    std::vector<unsigned char> frame;
+    if (!write(capture_.writer) || !capture_.take(&frame)) return false;
+    size_t count = mode == SendMode::Cut ? 8 + (frame.size() - 8) / 2 : frame.size();
+    if (!byteByByte_)
+        return writeMessageData(socket_, frame.data(), static_cast<int32_t>(count)) != 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (!writeMessageData(socket_, &frame[i], 1)) {
+            logXSocketError(socket_);
+            return false;
+        }
+        // Each byte gets its own segment and, most likely, its own receive.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool Link::sendReturn(MessageBuffer* call, bool cut, const std::function<int()>& send) {
+    return sendFrame(
+        [&](XSocket* s) {
+            XSocket* own = call->socket;
+            call->socket = s;
+            int ok = send();
+            call->socket = own;
+            return ok;
+        },
+        cut ? SendMode::Cut : SendMode::Whole);
+}
+
+bool Link::answer(MessageBuffer* call, bool cut) {
+    const uint16_t id = call->functionId;
+    switch (id) {
+    case FID_DATEXIST: {
+        int32_t nameLength = 0, productLength = 0, versionLength = 0, result = 0;
+        char *name = nullptr, *product = nullptr, *version = nullptr;
+        if (!unpackFunctionCall(call, &nameLength, &name, &result, &productLength, &product,
+                                &versionLength, &version))
+            return false;
+        std::string model = textOf(name, nameLength);
+        ModelFile file = readModelFile(model);
+        result =
+            checkModelFile(file, textOf(product, productLength), textOf(version, versionLength));
+        console_.line("DATEXIST %s, product %s, version %s: %d", dataFileName(model).c_str(),
+                      textOf(product, productLength).c_str(),
+                      textOf(version, versionLength).c_str(), result);
+        return sendReturn(call, cut, [&] {
+            return sendFunctionReturn(call, &nameLength, &name, &result, &productLength, &product,
+                                      &versionLength, &version);
+        });
+    }
+    case FID_SLZVIMAN: {
+        int32_t nameLength = 0, productLength = 0;
+        char *name = nullptr, *product = nullptr;
+        double duration = -1.0;
+        if (!unpackFunctionCall(call, &nameLength, &name, &productLength, &product, &duration))
+            return false;
+        startModel(textOf(name, nameLength), textOf(product, productLength));
+        duration = sim_.duration >= 0.0 ? sim_.duration : -1.0;
+        return sendReturn(call, cut, [&] {
+            return sendFunctionReturn(call, &nameLength, &name, &productLength, &product,
+                                      &duration);
+        });
+    }
+    case FID_ZVUPDATE: {
+        int32_t count = 0;
+        double* values = nullptr;
+        if (!unpackFunctionCall(call, &count, &values)) return false;
+        // No block takes more than 128 outputs.
+        std::vector<double> out(sim_.outputs.begin(),
+                                sim_.outputs.begin() + std::min<size_t>(sim_.outputs.size(), 128));
+        for (const Fault& f : config_.faults)
+            if (f.kind == FaultKind::TooManyOutputs) out.resize(static_cast<size_t>(f.count), 0.0);
+        count = static_cast<int32_t>(out.size());
+        values = out.data();
+        return sendReturn(call, cut, [&] { return sendFunctionReturn(call, &count, &values); });
+    }
+    case FID_SLCZVPWR: {
+        double dt = 0.0;
+        int32_t count = 0, doneSim = 0, adv = 0;
+        double* inputs = nullptr;
+        if (!unpackFunctionCall(call, &dt, &count, &inputs, &doneSim, &adv)) return false;
+        advance(dt, inputs, count, &doneSim);
+        // adv only has to come back changed; let it wrap instead of overflowing.
+        adv = static_cast<int32_t>(static_cast<uint32_t>(adv) + 1u);
+        return sendReturn(call, cut, [&] {
+            return sendFunctionReturn(call, &dt, &count, &inputs, &doneSim, &adv);
+        });
+    }
+    case FID_SLOPEN:
+    case FID_CHECKBACK:
+    case FID_ZVIMAN:
+    case FID_ZVIWRP:
+        if (!unpackFunctionCall(call)) return false;
+        console_.line("%s", functionName(id));
+        return sendReturn(call, cut, [&] { return sendFunctionReturn(call); });
+    case FID_SLCLOSE:
+    case FID_ZVISETMODE: {
+        int32_t value = 0;
+        if (!unpackFunctionCall(call, &value)) return false;
+        console_.line("%s %d", functionName(id), value);
+        if (id == FID_SLCLOSE) closeResults();
+        return sendReturn(call, cut, [&] { return sendFunctionReturn(call, &value); });
+    }
+    case FID_ZVNUMSPEC: {
+        int32_t result = 0;
+        if (!unpackFunctionCall(call, &result)) return false;
+        return sendReturn(call, cut, [&] { return sendFunctionReturn(call, &result); });
+    }
+    default:
+        break;
+    }
+    // The rest of the catalogue belongs to other couplings than this block's.
+    if (drain(call->limit - call->total))
+        closeLinkFromHere(
+            (std::string(functionName(id)) + " is not served by this solver; ending the link.")
+                .c_str());
+    return false;
+}
+
+void Link::startModel(const std::string& name, const std::string& product) {
+    closeResults();
+    modelName_ = name;
+    ModelFile file = readModelFile(name);
+    for (const std::string& problem : file.problems)
+        console_.line("%s: line not used: %s", dataFileName(name).c_str(), problem.c_str());
+    sim_.start(file);
+    running_ = true;
+    if (!file.found)
+        console_.line("Model data file %s not found; running an empty model.",
+                      dataFileName(name).c_str());
+    console_.line("Model %s (product %s) started: %d inputs, %d outputs, duration %g.",
+                  name.c_str(), product.c_str(), file.inputCount, file.outputCount, sim_.duration);
+
+    std::string resultsName = name + ".out";
+    results_ = fopen(resultsName.c_str(), "w");
+    if (!results_) {
+        console_.line("Cannot write %s.", resultsName.c_str());
+        return;
+    }
+    fprintf(results_, "time");
+    for (size_t i = 0; i < sim_.inputs.size(); ++i)
+        fprintf(results_, " u%zu", i + 1);
+    for (size_t j = 0; j < sim_.outputs.size(); ++j)
+        fprintf(results_, " y%zu", j + 1);
+    fprintf(results_, "\n");
+    writeResults();
+}
+
+void Link::writeResults() {
+    if (!results_) return;
+    fprintf(results_, "%.9g", sim_.time);
+    for (double u : sim_.inputs)
+        fprintf(results_, " %.9g", u);
+    for (double y : sim_.outputs)
+        fprintf(results_, " %.9g", y);
+    fprintf(results_, "\n");
+    fflush(results_);
+}
+
+void Link::closeResults() {
+    if (results_) fclose(results_);
+    results_ = nullptr;
+}
+
+void Link::advance(double dt, const double* values, int32_t count, int32_t* doneSim) {
+    if (*doneSim == 1 || *doneSim == 2) {
+        // Simulink has finished: go on alone, inputs held at zero, to the duration.
+        console_.line("Simulink has finished (doneSim %d) at time %g; running on alone.", *doneSim,
+                      sim_.time);
+        bool usable = dt > 0.0 && std::isfinite(dt);
+        if (usable && sim_.duration >= 0.0) {
+            // Bounded, so that a tiny step against a long duration cannot hang the link.
+            for (long n = 0;
+                 n < SOLVER_MAX_RUN_ON_STEPS && !sim_.reachedDuration(dt) && !solverStopRequested;
+                 ++n) {
+                sim_.step(dt, nullptr, 0);
+                writeResults();
+            }
+        }
+        console_.line("Simulation completed at time %g.", sim_.time);
+        if (sim_.reachedDuration(dt)) *doneSim = -2;
+        return;
+    }
+    if (*doneSim == -1 && sim_.reachedDuration(dt)) {
+        *doneSim = -2;
+        return;
+    }
+    sim_.step(dt, values, count);
+    writeResults();
+    if (*doneSim == -1 && sim_.reachedDuration(dt)) {
+        console_.line("Simulation completed at time %g.", sim_.time);
+        *doneSim = -2;
+    }
+}
+
+} // namespace
+
+bool serveLink(XSocket* socket, const SolverConfig& config, Console& console) {
+    Link link(socket, config, console);
+    return link.serve();
+}
