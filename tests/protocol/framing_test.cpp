@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "log/zvlog.h"
 #include "protocol/wire_peer.h"
@@ -24,39 +25,26 @@ TEST(ProtocolFramingOut, NumbersLeaveBigEndianAndTheCallerKeepsItsData) {
     const std::vector<double> original = many;
 
     ASSERT_TRUE(writeMessageHeader(pair.local, FLAG_CLOSE, 0));
-    ASSERT_TRUE(writeMessageArray(pair.local, &one, 4, 4));
-    ASSERT_TRUE(writeMessageArray(pair.local, &u258, 2, 2));
-    ASSERT_TRUE(writeMessageArray(pair.local, &d, 8, 8));
-    ASSERT_TRUE(writeMessageArray(pair.local, &f, 4, 4));
+    ASSERT_TRUE(writeMessageArray(pair.local, &one, 4, 4) &&
+                writeMessageArray(pair.local, &u258, 2, 2));
+    ASSERT_TRUE(writeMessageArray(pair.local, &d, 8, 8) && writeMessageArray(pair.local, &f, 4, 4));
     ASSERT_TRUE(writeMessageArray(pair.local, "abc", 1, 3));
     ASSERT_TRUE(writeMessageArray(pair.local, many.data(), 8, 2400));
-    ASSERT_TRUE(writeMessageData(pair.local, "x", 0));
 
     Wire expected;
-    expected.u32(5).u32(0).u32(1).u16(258);
-    expected.raw({0x3F, 0xF0, 0, 0, 0, 0, 0, 0}).raw({0x3F, 0x80, 0, 0}).text("abc");
+    expected.raw({0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2});
+    expected.raw({0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0x3F, 0x80, 0, 0}).text("abc");
     for (double v : original)
         expected.f64(v);
     EXPECT_EQ(pair.peerReadAll(), expected.bytes);
     EXPECT_EQ(many, original);
 }
 
-TEST(ProtocolFramingOut, SwapReversesEachElementAndIgnoresEmptyCounts) {
-    uint8_t b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    swapBytes16(b, 2);
-    EXPECT_EQ(Bytes(b, b + 4), (Bytes{2, 1, 4, 3}));
-    swapBytes32(b, 0);
-    swapBytes32(b, -3);
-    swapBytes64(b, 1);
-    EXPECT_EQ(Bytes(b, b + 8), (Bytes{8, 7, 6, 5, 3, 4, 1, 2}));
-}
-
 TEST(ProtocolFramingIn, FieldsDeliveredOneByteAtATimeStillArrive) {
     WirePair pair;
-    Wire w;
-    w.u32(FLAG_RETURN).u32(6).text("abcdef");
+    const Bytes sent = Wire().u32(FLAG_RETURN).u32(6).text("abcdef").bytes;
     std::thread peer([&] {
-        for (uint8_t b : w.bytes) {
+        for (uint8_t b : sent) {
             pair.peerWrite({b});
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -67,23 +55,21 @@ TEST(ProtocolFramingIn, FieldsDeliveredOneByteAtATimeStillArrive) {
     const int header = readMessageHeader(pair.local, &flag, &length);
     const int data = readMessageData(pair.local, body, 6);
     peer.join();
-    ASSERT_TRUE(header);
+    ASSERT_TRUE(header && data);
     EXPECT_EQ(flag, uint32_t(FLAG_RETURN));
     EXPECT_EQ(length, 6);
-    ASSERT_TRUE(data);
     EXPECT_STREQ(body, "abcdef");
 }
 
 TEST(ProtocolFramingIn, PeerClosingMidStreamGivesTheThreeOutcomes) {
     struct Case {
         Bytes sent;
-        int ok;
-        const char* message;
+        const char* message; // none: the link was lost between frames
     } cases[] = {
-        {{}, 1, nullptr},
-        {{0, 0, 0}, 0, "Error receiving byte flag"},
-        {{0, 0, 0, 3}, 0, "Error receiving message length"},
-        {{0, 0, 0, 3, 0, 0}, 0, "Error receiving message length"},
+        {{}, nullptr},
+        {{0, 0, 0}, "Error receiving byte flag"},
+        {{0, 0, 0, 3}, "Error receiving message length"},
+        {{0, 0, 0, 3, 0, 0}, "Error receiving message length"},
     };
     for (const Case& c : cases) {
         WirePair pair;
@@ -91,8 +77,8 @@ TEST(ProtocolFramingIn, PeerClosingMidStreamGivesTheThreeOutcomes) {
         pair.closePeer();
         uint32_t flag = 99;
         int32_t length = 99;
-        ASSERT_EQ(readMessageHeader(pair.local, &flag, &length), c.ok) << c.sent.size();
-        if (c.ok) {
+        ASSERT_EQ(readMessageHeader(pair.local, &flag, &length), c.message == nullptr);
+        if (c.message == nullptr) {
             EXPECT_EQ(flag, uint32_t(FLAG_LOST));
             EXPECT_EQ(length, 0);
         } else {
@@ -100,29 +86,9 @@ TEST(ProtocolFramingIn, PeerClosingMidStreamGivesTheThreeOutcomes) {
             EXPECT_EQ(errorText(pair.local), c.message);
         }
     }
-
-    WirePair pair;
-    ASSERT_TRUE(pair.peerWrite(Wire().u32(3).u32(10).text("short").bytes));
-    pair.closePeer();
-    uint32_t flag = 0;
-    int32_t length = 0;
-    char body[10];
-    ASSERT_TRUE(readMessageHeader(pair.local, &flag, &length));
-    EXPECT_FALSE(readMessageData(pair.local, body, length));
-    EXPECT_EQ(errorText(pair.local), "Error receiving entire message");
 }
 
-TEST(ProtocolFramingIn, SilentPeerTimesOutWithTheSocketsOwnError) {
-    WirePair pair;
-    setXSocketTimeout(pair.local, 1);
-    uint32_t flag = 0;
-    int32_t length = 0;
-    EXPECT_FALSE(readMessageHeader(pair.local, &flag, &length));
-    EXPECT_EQ(pair.local->libraryError, 0);
-    EXPECT_EQ(pair.local->errorCode, XSOCKET_ETIMEDOUT);
-}
-
-TEST(ProtocolFramingLog, IncompleteBodyLogsThreeErrorLines) {
+TEST(ProtocolFramingLog, BodyCutShortLogsThreeErrorLines) {
     char path[] = "/tmp/zvprotocol-log.XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
@@ -130,9 +96,10 @@ TEST(ProtocolFramingLog, IncompleteBodyLogsThreeErrorLines) {
     ASSERT_TRUE(openLog(path));
 
     WirePair pair;
+    ASSERT_TRUE(pair.peerWrite(Wire().text("short").bytes));
     pair.closePeer();
-    char body[4];
-    ASSERT_FALSE(readMessageData(pair.local, body, 4));
+    char body[10];
+    EXPECT_FALSE(readMessageData(pair.local, body, 10));
     logXSocketError(pair.local);
     setLogLevel(LOG_ERROR); // keep the closing notice out
     closeLog();
@@ -146,7 +113,7 @@ TEST(ProtocolFramingLog, IncompleteBodyLogsThreeErrorLines) {
                     "ERROR:     Error receiving entire message\n");
 }
 
-TEST(ProtocolMessageBuffer, MeasuringWritesNothingAndReceivingStaysWithinTheFrame) {
+TEST(ProtocolMessageBuffer, MeasuringSumsSizesAndRefusesSizesThatWrap) {
     WirePair pair;
     MessageBuffer* measure = newMessageBuffer(pair.local, 0);
     double values[3] = {1, 2, 3};
@@ -154,31 +121,10 @@ TEST(ProtocolMessageBuffer, MeasuringWritesNothingAndReceivingStaysWithinTheFram
     EXPECT_TRUE(transferField(measure, &slot, 8, 3, FIELD_SEND));
     EXPECT_TRUE(transferField(measure, &slot, 1, 5, FIELD_SEND | FIELD_ARRAY));
     EXPECT_EQ(measure->total, 29);
-    // Sizes that only a hostile count produces never wrap around.
     EXPECT_FALSE(transferField(measure, &slot, 8, INT32_MAX, FIELD_SEND));
     EXPECT_FALSE(transferField(measure, &slot, 4, -1, FIELD_SEND));
     freeMessageBuffer(measure);
-
-    ASSERT_TRUE(pair.peerWrite(Wire().u32(7).u32(8).u32(9).bytes));
-    MessageBuffer* in = newMessageBuffer(pair.local, 8);
-    int32_t value = 0;
-    slot = &value;
-    ASSERT_TRUE(transferField(in, &slot, 4, 1, 0));
-    EXPECT_EQ(value, 7);
-    void* chunk = nullptr;
-    ASSERT_TRUE(transferField(in, &chunk, 4, 1, FIELD_ALLOCATE));
-    ASSERT_NE(chunk, nullptr);
-    EXPECT_EQ(*static_cast<int32_t*>(chunk), 8);
-    // Past the frame's length: refused without touching the stream.
-    EXPECT_FALSE(transferField(in, &chunk, 4, 1, FIELD_ALLOCATE));
-    EXPECT_EQ(in->head, in->tail);
-    freeMessageBuffer(in);
-    EXPECT_EQ(pair.localReadRest(), Wire().u32(9).bytes);
-
-    MessageBuffer* negative = newMessageBuffer(pair.local, INT32_MIN);
-    slot = &value;
-    EXPECT_FALSE(transferField(negative, &slot, 1, 0, 0));
-    freeMessageBuffer(negative);
+    EXPECT_TRUE(pair.peerReadAll().empty());
 }
 
 TEST(ProtocolFramingIn, LengthOfTwoToTheThirtyFirstIsNegativeAndFitsNothing) {

@@ -6,12 +6,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdarg>
-#include <cstdint>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "protocol/protocol.h"
@@ -20,13 +17,11 @@ namespace wiretest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Builds expected wire bytes, big-endian.
+// Builds wire bytes, big-endian.
 struct Wire {
     Bytes bytes;
     Wire& u16(uint16_t v) { return raw({uint8_t(v >> 8), uint8_t(v)}); }
-    Wire& u32(uint32_t v) {
-        return raw({uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
-    }
+    Wire& u32(uint32_t v) { return u16(uint16_t(v >> 16)).u16(uint16_t(v)); }
     Wire& text(const std::string& s) { return raw(Bytes(s.begin(), s.end())); }
     Wire& sig(const std::string& s) { return u16(uint16_t(s.size() + 1)).text(s).raw({0}); }
     Wire& f64(double d) {
@@ -38,11 +33,8 @@ struct Wire {
         bytes.insert(bytes.end(), b.begin(), b.end());
         return *this;
     }
-    // A whole frame around this body.
     Bytes frame(uint32_t flag) const {
-        Wire w;
-        w.u32(flag).u32(uint32_t(bytes.size())).raw(bytes);
-        return w.bytes;
+        return Wire().u32(flag).u32(uint32_t(bytes.size())).raw(bytes).bytes;
     }
 };
 
@@ -56,7 +48,6 @@ struct WirePair {
         // Every wait is bounded, so a protocol fault fails instead of hanging.
         timeval limit{5, 0};
         setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        setsockopt(fds[1], SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         local = newXSocket();
         local->handle = fds[0];
         setXSocketTimeout(local, 5);
@@ -76,8 +67,7 @@ struct WirePair {
         shutdown(local->handle, SHUT_WR);
         Bytes out;
         uint8_t chunk[4096];
-        ssize_t n;
-        while ((n = read(peer, chunk, sizeof chunk)) > 0)
+        for (ssize_t n; (n = read(peer, chunk, sizeof chunk)) > 0;)
             out.insert(out.end(), chunk, chunk + n);
         return out;
     }
@@ -86,9 +76,8 @@ struct WirePair {
         closePeer();
         Bytes out;
         uint8_t c;
-        int32_t n = 1;
-        while (readXSocket(local, &c, &n) && n == 1)
-            out.push_back(c), n = 1;
+        for (int32_t n = 1; readXSocket(local, &c, &n) && n == 1; n = 1)
+            out.push_back(c);
         return out;
     }
 };
@@ -114,7 +103,7 @@ inline int receiveReturn(XSocket* s, uint16_t id, ...) {
 }
 
 inline std::string errorText(const XSocket* s) {
-    return s->errorMessage != nullptr ? s->errorMessage : "";
+    return s->errorMessage ? s->errorMessage : "";
 }
 
 } // namespace wiretest
