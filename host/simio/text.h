@@ -19,7 +19,8 @@ bool parseNumber(std::string_view s, double& out);
 std::string formatNumber(double v);
 
 // Text safe inside XML character data and attribute values. Control
-// characters that XML 1.0 forbids are dropped.
+// characters that XML 1.0 forbids are dropped, and bytes that are not
+// well-formed UTF-8 become '?'.
 std::string xmlEscape(std::string_view s);
 
 } // namespace simio

@@ -201,12 +201,13 @@ TEST(SimioSvg, RunPictureIsWellFormedWithOneLinePerSeries) {
         double u[2] = {1.0, i * 0.1}, y[3] = {std::sin(i * 0.2), NAN, i % 2 ? INFINITY : 2.0};
         plot.add(i * 0.01, u, y);
     }
-    std::string svg = plot.render("run <a & b> \"x\"\x01");
+    std::string svg = plot.render("run <a & b> \"x\"\x01 \xff\xc3\xa9");
     EXPECT_TRUE(wellFormed(svg));
     // y2 has only NaN, so nothing to draw; y3 keeps its finite half.
     EXPECT_EQ(countOf(svg, "<polyline"), 4u);
     EXPECT_EQ(legendTexts(svg), (std::vector<std::string>{"u1", "u2", "y1", "y2 (no data)", "y3"}));
-    EXPECT_NE(svg.find("<title>run &lt;a &amp; b&gt; &quot;x&quot;</title>"), std::string::npos);
+    EXPECT_NE(svg.find("<title>run &lt;a &amp; b&gt; &quot;x&quot; ?\xc3\xa9</title>"),
+              std::string::npos);
     EXPECT_FALSE(hasNonFiniteNumber(svg));
     EXPECT_NE(svg.find(">inputs<"), std::string::npos);
     EXPECT_NE(svg.find(">outputs<"), std::string::npos);
