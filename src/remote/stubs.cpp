@@ -29,9 +29,9 @@ int32_t textLength(const char* text) {
     return text ? static_cast<int32_t>(strlen(text)) : 0;
 }
 
-// Data pointers travel as void* whatever they point to; [i] data is only read.
-void* data(const void* p) {
-    return const_cast<void*>(p);
+// [i] data is only read, but the argument list carries plain pointers.
+template <typename T> T* sent(const T* p) {
+    return const_cast<T*>(p);
 }
 
 int askSpeciesCount(int32_t* count) {
@@ -59,8 +59,8 @@ double zvStartup(const char* fileName, const char* productName) {
     logMessage(LOG_TRACE, "FileName   : %s", fileName);
     logMessage(LOG_TRACE, "ProductName: %s", productName);
     int32_t fileLength = textLength(fileName), productLength = textLength(productName);
-    void* file = data(fileName);
-    void* product = data(productName);
+    char* file = sent(fileName);
+    char* product = sent(productName);
     double duration = -1.0;
     // The solver expects the product ahead of the file name.
     if (!invoke("SLZVIMAN", FID_SLZVIMAN, &productLength, &product, &fileLength, &file, &duration))
@@ -75,9 +75,9 @@ int32_t zvFileCheck(const char* fileName, const char* product, const char* versi
     logMessage(LOG_TRACE, "Version  : %s", version);
     int32_t fileLength = textLength(fileName), productLength = textLength(product),
             versionLength = textLength(version);
-    void* file = data(fileName);
-    void* productText = data(product);
-    void* versionText = data(version);
+    char* file = sent(fileName);
+    char* productText = sent(product);
+    char* versionText = sent(version);
     int32_t result = 0;
     if (!invoke("DATEXIST", FID_DATEXIST, &fileLength, &file, &result, &productLength, &productText,
                 &versionLength, &versionText))
@@ -89,7 +89,7 @@ void zvUpdate(double* values, int32_t count) {
     (void)count; // the solver says how many it sends; the room is fixed
     logMessage(LOG_DEBUG, "Called zvUpdate");
     int32_t received = ZVUPDATE_CAPACITY;
-    void* elements = values;
+    double* elements = values;
     invoke("ZVUPDATE", FID_ZVUPDATE, &received, &elements);
 }
 
@@ -99,7 +99,7 @@ void zvAdvance(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSi
     logMessage(LOG_TRACE, "n         : %d", n);
     logMessage(LOG_TRACE, "doneSim   : %d", *doneSim);
     logMessage(LOG_TRACE, "adv       : %d", *adv);
-    void* elements = data(inputs);
+    double* elements = sent(inputs);
     invoke("SLCZVPWR", FID_SLCZVPWR, &DeltaSim, &n, &elements, doneSim, adv);
 }
 
@@ -123,8 +123,8 @@ int32_t ZVFLU(const char* fileName, const int32_t* fileNameLength, const char* c
     logMessage(LOG_TRACE, "FileName   : %.*s", *fileNameLength, fileName);
     logMessage(LOG_TRACE, "CodeName   : %.*s", *codeNameLength, codeName);
     int32_t fileLength = *fileNameLength, codeLength = *codeNameLength;
-    void* file = data(fileName);
-    void* code = data(codeName);
+    char* file = sent(fileName);
+    char* code = sent(codeName);
     int32_t result = 0;
     if (!invoke("ZVFLU", FID_ZVFLU, &fileLength, &file, &codeLength, &code, &result)) return 0;
     return result;
@@ -149,7 +149,7 @@ int32_t BCDZVI(float* p1, float* p2, float* p3, float* a4, float* p5, float* p6,
     logMessage(LOG_TRACE, "iter       : %d", *iter);
     logMessage(LOG_TRACE, "reg        : %d", *reg);
     int32_t count = REMOTE_ARRAY_CAPACITY, sentIter = *iter, sentReg = *reg, result = 0;
-    void* elements = a4;
+    float* elements = a4;
     if (!invoke("BCDZVI", FID_BCDZVI, p1, p2, p3, &count, &elements, p5, p6, &sentIter, &sentReg,
                 &result))
         return 0;
@@ -162,7 +162,7 @@ int32_t BCDZVP(float* p1, float* p2, float* p3, float* p4, float* a5, const int3
     logMessage(LOG_TRACE, "iter       : %d", *iter);
     logMessage(LOG_TRACE, "reg        : %d", *reg);
     int32_t count = REMOTE_ARRAY_CAPACITY, sentIter = *iter, sentReg = *reg, result = 0;
-    void* elements = a5;
+    float* elements = a5;
     if (!invoke("BCDZVP", FID_BCDZVP, p1, p2, p3, p4, &count, &elements, &sentIter, &sentReg,
                 &result))
         return 0;
@@ -188,7 +188,7 @@ int32_t BCTRANSFER(const int32_t* iter, const int32_t* reg, const float* PF, con
     logMessage(LOG_TRACE, "lenMassFracs: %d", count);
     int32_t sentIter = *iter, sentReg = *reg, result = 0;
     float pf = *PF, tf = *TF, uf = *UF;
-    void* elements = data(massFracs);
+    float* elements = sent(massFracs);
     if (!invoke("BCTRANSFER", FID_BCTRANSFER, &sentIter, &sentReg, &pf, &tf, &uf, &count, &elements,
                 &result))
         return 0;
@@ -216,10 +216,10 @@ int32_t GETCFDZONES(int32_t* zoneCount, int32_t* zoneIds, float* zoneValues, cha
     int32_t idCount = REMOTE_ARRAY_CAPACITY, valueCount = REMOTE_ARRAY_CAPACITY;
     int32_t rows1 = REMOTE_ARRAY_CAPACITY, length1 = *rowLength1;
     int32_t rows2 = REMOTE_ARRAY_CAPACITY, length2 = *rowLength2;
-    void* ids = zoneIds;
-    void* values = zoneValues;
-    void* text1 = names1;
-    void* text2 = names2;
+    int32_t* ids = zoneIds;
+    float* values = zoneValues;
+    char* text1 = names1;
+    char* text2 = names2;
     int32_t result = 0;
     if (!invoke("GETCFDZONES", FID_GETCFDZONES, zoneCount, &idCount, &ids, &valueCount, &values,
                 &rows1, &length1, &text1, &rows2, &length2, &text2, &result))
@@ -230,7 +230,7 @@ int32_t GETCFDZONES(int32_t* zoneCount, int32_t* zoneIds, float* zoneValues, cha
 int32_t GETCFDSPECIES(int32_t* speciesCount, char* names, const int32_t* rowLength) {
     logMessage(LOG_DEBUG, "Called GETCFDSPECIES");
     int32_t rows = REMOTE_ARRAY_CAPACITY, length = *rowLength, result = 0;
-    void* text = names;
+    char* text = names;
     if (!invoke("GETCFDSPECIES", FID_GETCFDSPECIES, speciesCount, &rows, &length, &text, &result))
         return 0;
     return result;

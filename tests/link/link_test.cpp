@@ -68,16 +68,8 @@ TEST_F(LinkHandshake, AcceptsOnlyTheExactReplyOK) {
 }
 
 TEST_F(LinkHandshake, ConnectFailuresLeaveAnUnconnectedLink) {
-    int closed = socket(AF_INET, SOCK_STREAM, 0); // bound, never listening
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ASSERT_EQ(bind(closed, (sockaddr*)&a, n), 0);
-    ASSERT_EQ(getsockname(closed, (sockaddr*)&a, &n), 0);
-
     for (auto target : {std::make_pair(std::string("nosuchhost.invalid"), uint16_t(4000)),
-                        std::make_pair(std::string("127.0.0.1"), ntohs(a.sin_port))}) {
+                        std::make_pair(std::string("127.0.0.1"), closedPort())}) {
         aimAt(target.first, target.second);
         EXPECT_FALSE(startLink()) << target.first;
         EXPECT_TRUE(logged("ERROR: error trying to initialize connection"));
@@ -87,7 +79,6 @@ TEST_F(LinkHandshake, ConnectFailuresLeaveAnUnconnectedLink) {
         EXPECT_FALSE(callSlOpen());
     }
     EXPECT_TRUE(logged("ERROR: XERROR_INVALID_HOST"));
-    close(closed);
 }
 
 TEST_F(LinkHandshake, CloseInsteadOfReplyLeavesNoLinkAndNextCallStartsOne) {

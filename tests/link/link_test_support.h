@@ -158,9 +158,21 @@ struct LinkTest : ::testing::Test {
         closeLink();
         solver.join();
         setErrorCallback(nullptr);
+        if (unused >= 0) close(unused);
     }
     void aimAt(const std::string& host, uint16_t port) {
         std::ofstream("zvlink.prm") << "HOST=" << host << "\nPORT=" << port << "\n";
+    }
+    // A loopback port where nothing listens: connecting is refused at once.
+    uint16_t closedPort() {
+        if (unused < 0) unused = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        if (bind(unused, (sockaddr*)&a, n) != 0 || getsockname(unused, (sockaddr*)&a, &n) != 0)
+            ADD_FAILURE() << "no port to leave unused";
+        return ntohs(a.sin_port);
     }
     // Connects to the fake solver, which first answers the handshake.
     void linkUp(std::function<void(FakeSolver&)> script) {
@@ -176,6 +188,7 @@ struct LinkTest : ::testing::Test {
 
     zvtest::LogSandbox sandbox;
     FakeSolver solver;
+    int unused = -1;
 };
 
 } // namespace zvlinktest

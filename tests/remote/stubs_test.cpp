@@ -1,0 +1,178 @@
+// The call stubs against a scripted solver: the exact call each one sends,
+// what it makes of the return, and how failures reach the block.
+#include "link/link_test_support.h"
+
+#include <stdexcept>
+
+#include "remote/catalogue.h"
+#include "remote/stubs.h"
+
+using namespace zvlinktest;
+
+namespace {
+
+using StubWire = LinkTest;
+using StubFailure = LinkTest;
+
+struct Exchange {
+    Bytes call;   // body the stub must send
+    Bytes answer; // return body sent back
+};
+
+Bytes fn(uint16_t id) {
+    return header(id, functionSignature(id));
+}
+
+} // namespace
+
+TEST_F(StubWire, EveryStubSendsItsFieldsInSignatureOrder) {
+    const std::vector<Exchange> script = {
+        {fn(11), fn(11)},
+        // zvStartup: the product goes first.
+        {fn(12) + text("P7") + text("m1.dat"), fn(12) + beDouble(42.5)},
+        {fn(13) + text("m1.dat") + text("P7") + text(""), fn(13) + be32(uint32_t(-2))},
+        {fn(14), fn(14) + be32(2) + beDouble(1.5) + beDouble(-2)},
+        {fn(15) + beDouble(0.5) + be32(2) + beDouble(1) + beDouble(2) + be32(1) + be32(0),
+         fn(15) + be32(0) + be32(1)},
+        {fn(16) + be32(0), fn(16)},
+        {fn(17), fn(17)},
+        {fn(1) + text("abc") + text("xy"), fn(1) + be32(5)},
+        {fn(2), fn(2)},
+        {fn(3) + be32(7), fn(3)},
+        {fn(4) + be32(8) + be32(9), fn(4) + beFloat(1) + beFloat(2) + beFloat(3) + be32(2) +
+                                        beFloat(4) + beFloat(5) + beFloat(6) + beFloat(7) +
+                                        be32(9)},
+        {fn(5) + be32(8) + be32(9), fn(5) + beFloat(1) + beFloat(2) + beFloat(3) + beFloat(4) +
+                                        be32(1) + beFloat(8) + be32(3)},
+        {fn(18), fn(18) + be32(2)}, // BCTRANSFER asks for its count first
+        {fn(6) + be32(8) + be32(9) + beFloat(1) + beFloat(2) + beFloat(3) + be32(2) +
+             beFloat(0.25) + beFloat(0.75),
+         fn(6) + be32(4)},
+        {fn(7) + be32(1) + be32(2) + beFloat(0.5) + be32(3), fn(7) + be32(0)},
+        // Text-array outputs send only their row lengths.
+        {fn(8) + be32(4) + be32(3), fn(8) + be32(2) + be32(1) + be32(11) + be32(1) + beFloat(0.5) +
+                                        be32(2) + be32(4) + "AAAABBBB" + be32(1) + be32(3) + "CCC" +
+                                        be32(6)},
+        {fn(9) + be32(2), fn(9) + be32(3) + be32(3) + be32(2) + "aabbcc" + be32(1)},
+        {fn(10), fn(10)},
+    };
+    std::vector<Bytes> sent;
+    linkUp([&](FakeSolver& f) {
+        for (const Exchange& e : script) {
+            Frame call = f.readFrame();
+            if (!call.ok || call.flag != 3) return;
+            sent.push_back(call.body);
+            f.send(frame(4, e.answer));
+        }
+        f.readEnd();
+    });
+
+    slOpen();
+    EXPECT_EQ(zvStartup("m1.dat", "P7"), 42.5);
+    EXPECT_EQ(zvFileCheck("m1.dat", "P7", ""), -2);
+    double outputs[ZVUPDATE_CAPACITY] = {0, 0, 7};
+    zvUpdate(outputs, 1);
+    EXPECT_EQ(outputs[0], 1.5);
+    EXPECT_EQ(outputs[1], -2);
+    EXPECT_EQ(outputs[2], 7);
+    const double inputs[] = {1, 2};
+    int32_t doneSim = 1, adv = 0;
+    zvAdvance(0.5, inputs, 2, &doneSim, &adv);
+    EXPECT_EQ(doneSim, 0);
+    EXPECT_EQ(adv, 1);
+    slClose(0);
+    zvCheckBack();
+
+    const int32_t three = 3, two = 2, seven = 7, eight = 8, nine = 9, one = 1;
+    EXPECT_EQ(ZVFLU("abcdef", &three, "xy", &two), 5);
+    ZVIMAN();
+    ZVISETMODE(&seven);
+    float p[6] = {}, a[REMOTE_ARRAY_CAPACITY] = {};
+    EXPECT_EQ(BCDZVI(&p[0], &p[1], &p[2], a, &p[3], &p[4], &eight, &nine), 9);
+    EXPECT_EQ(std::vector<float>(p, p + 5), (std::vector<float>{1, 2, 3, 6, 7}));
+    EXPECT_EQ(a[1], 5);
+    EXPECT_EQ(BCDZVP(&p[0], &p[1], &p[2], &p[3], a, &eight, &nine), 3);
+    EXPECT_EQ(a[0], 8);
+    const float pf = 1, tf = 2, uf = 3, fractions[] = {0.25f, 0.75f}, dt = 0.5f;
+    EXPECT_EQ(BCTRANSFER(&eight, &nine, &pf, &tf, &uf, fractions), 4);
+    EXPECT_EQ(TIMEINTEGRATIONAUX(&one, &two, &dt, &three), 0);
+    int32_t zones = 0, ids[REMOTE_ARRAY_CAPACITY] = {}, four = 4;
+    float values[REMOTE_ARRAY_CAPACITY] = {};
+    char names1[REMOTE_ARRAY_CAPACITY * 4] = {}, names2[REMOTE_ARRAY_CAPACITY * 3] = {};
+    EXPECT_EQ(GETCFDZONES(&zones, ids, values, names1, &four, names2, &three), 6);
+    EXPECT_EQ(zones, 2);
+    EXPECT_EQ(ids[0], 11);
+    EXPECT_EQ(std::string(names1) + names2, "AAAABBBBCCC");
+    int32_t species = 0;
+    char names[REMOTE_ARRAY_CAPACITY * 2] = {};
+    EXPECT_EQ(GETCFDSPECIES(&species, names, &two), 1);
+    EXPECT_EQ(std::string(names), "aabbcc");
+    ZVIWRP();
+
+    closeLink();
+    solver.join();
+    ASSERT_EQ(sent.size(), script.size());
+    for (size_t i = 0; i < script.size(); ++i)
+        EXPECT_EQ(sent[i], script[i].call) << "exchange " << i;
+    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(logged("DEBUG: Called zvStartup"));
+    EXPECT_TRUE(logged("FileName   : m1.dat"));
+    EXPECT_TRUE(logged("ProductName: P7"));
+    EXPECT_TRUE(logged("FileName   : abc"));
+    EXPECT_TRUE(logged("lenMassFracs: 2"));
+}
+
+TEST_F(StubFailure, SolverSendingMoreThanTheRoomFailsWithoutWritingPastIt) {
+    linkUp([](FakeSolver& f) {
+        f.readFrame();
+        Bytes values;
+        for (int i = 0; i < ZVUPDATE_CAPACITY + 1; ++i)
+            values += beDouble(i);
+        f.send(frame(4, fn(14) + be32(ZVUPDATE_CAPACITY + 1) + values));
+        f.readEnd();
+    });
+    double outputs[ZVUPDATE_CAPACITY + 1];
+    std::fill(outputs, outputs + ZVUPDATE_CAPACITY + 1, -1.0);
+    zvUpdate(outputs, 4);
+    EXPECT_EQ(outputs[ZVUPDATE_CAPACITY], -1.0);
+    EXPECT_EQ(calls(), std::vector<int>{1});
+    EXPECT_TRUE(logged("ERROR: Error while calling function: ZVUPDATE"));
+}
+
+TEST_F(StubFailure, ClosedLinkReportsZeroThenOneAndNoLinkReportsOnlyOnce) {
+    linkUp([](FakeSolver& f) {
+        f.readFrame();
+        f.send(frame(5, ""));
+    });
+    slClose(0);
+    EXPECT_EQ(currentLink(), nullptr);
+    EXPECT_EQ(calls(), (std::vector<int>{0, 1}));
+    EXPECT_TRUE(logged("ERROR: Error while calling function: SLCLOSE"));
+
+    // The next call starts a new link; nobody listens there.
+    aimAt("127.0.0.1", closedPort());
+    calls().clear();
+    zvCheckBack();
+    EXPECT_EQ(calls(), std::vector<int>{-1});
+    EXPECT_TRUE(logged("ERROR: exiting..."));
+    EXPECT_FALSE(logged("ERROR: Error while calling function: CHECKBACK"));
+}
+
+// The host's error stop does not return: in the stand-in host it throws.
+TEST_F(StubFailure, CallbackThatDoesNotReturnLeavesNothingBehind) {
+    setErrorCallback([](int32_t code) {
+        record(code);
+        throw std::runtime_error("stop");
+    });
+    linkUp([](FakeSolver& f) {
+        f.readFrame();
+        f.send(frame(2, "OK") + frame(5, ""));
+    });
+    double outputs[ZVUPDATE_CAPACITY];
+    EXPECT_THROW(zvUpdate(outputs, 1), std::runtime_error);
+    EXPECT_EQ(calls(), std::vector<int>{0});
+    EXPECT_EQ(currentLink(), nullptr);
+    aimAt("127.0.0.1", closedPort());
+    EXPECT_THROW(slOpen(), std::runtime_error); // no link can be started
+    EXPECT_EQ(calls(), (std::vector<int>{0, -1}));
+}
