@@ -1,0 +1,98 @@
+// MEX calls: the bookkeeping that gives MATLAB's end-of-call clean-up, and
+// the call wrapper that is the only catcher of mexErrMsgTxt.
+#include "internal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <unordered_set>
+
+namespace {
+
+struct CallFrame {
+    std::unordered_set<void*> memory;
+    std::unordered_set<mxArray*> arrays;
+};
+
+// Calls nest when a MEX file calls back into MATLAB.
+std::vector<CallFrame>& frames() {
+    static std::vector<CallFrame> stack;
+    return stack;
+}
+
+} // namespace
+
+namespace zvhost {
+
+MexError::~MexError() = default;
+
+namespace detail {
+
+void trackMemory(void* p) {
+    if (!frames().empty()) frames().back().memory.insert(p);
+}
+
+int untrackMemory(void* p) {
+    for (size_t i = frames().size(); i-- > 0;)
+        if (frames()[i].memory.erase(p)) return static_cast<int>(i);
+    return -1;
+}
+
+void trackMemoryAt(void* p, int depth) {
+    if (depth >= 0 && static_cast<size_t>(depth) < frames().size())
+        frames()[static_cast<size_t>(depth)].memory.insert(p);
+}
+
+void trackArray(mxArray* a) {
+    if (!frames().empty()) frames().back().arrays.insert(a);
+}
+
+void untrackArray(mxArray* a) {
+    for (auto it = frames().rbegin(); it != frames().rend(); ++it)
+        if (it->arrays.erase(a)) return;
+}
+
+} // namespace detail
+
+size_t pendingAllocations() {
+    size_t n = 0;
+    for (const CallFrame& f : frames())
+        n += f.memory.size() + f.arrays.size();
+    return n;
+}
+
+CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    CallResult result;
+    frames().emplace_back();
+    try {
+        entry(nlhs, plhs, nrhs, prhs);
+    } catch (const MexError& e) {
+        result.ok = false;
+        result.error = e.what();
+    } catch (const std::exception& e) {
+        result.ok = false;
+        result.error = std::string("Unexpected C++ exception in MEX file: ") + e.what();
+    }
+    CallFrame frame = std::move(frames().back());
+    frames().pop_back();
+
+    // Results (MATLAB always has room for ans, so slot 0 counts with nlhs 0)
+    // pass to the caller; after an error there are none.
+    if (nlhs >= 0 && plhs) {
+        const int slots = std::max(nlhs, 1);
+        for (int i = 0; i < slots; ++i) {
+            if (!plhs[i]) continue;
+            if (!result.ok) {
+                plhs[i] = nullptr;
+            } else if (frame.arrays.erase(plhs[i])) {
+                detail::trackArray(plhs[i]); // the enclosing call's, if any
+            }
+        }
+    }
+    for (mxArray* a : frame.arrays)
+        detail::destroyArrayStorage(a);
+    for (void* p : frame.memory)
+        std::free(p);
+    return result;
+}
+
+} // namespace zvhost
