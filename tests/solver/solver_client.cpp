@@ -151,7 +151,15 @@ bool SolverClient::nextHeader(uint32_t* flag, int32_t* length) {
     return readMessageHeader(s_, flag, length) != 0;
 }
 
-bool SolverClient::exchange(uint16_t id, ...) {
+bool SolverClient::sendCall(uint16_t id, ...) {
+    va_list args;
+    va_start(args, id);
+    bool ok = sendFunctionMessage(s_, id, args, 1);
+    va_end(args);
+    return ok;
+}
+
+bool SolverClient::exchangeRaw(uint16_t id, ...) {
     va_list args, again;
     va_start(args, id);
     va_copy(again, args);
@@ -167,20 +175,20 @@ bool SolverClient::dataExist(const std::string& model, const std::string& produc
     int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size()), n3 = int32_t(version.size());
     char *p1 = const_cast<char*>(model.data()), *p2 = const_cast<char*>(product.data()),
          *p3 = const_cast<char*>(version.data());
-    return exchange(13, &n1, &p1, result, &n2, &p2, &n3, &p3);
+    return exchangeRaw(13, &n1, &p1, result, &n2, &p2, &n3, &p3);
 }
 
 bool SolverClient::startup(const std::string& model, const std::string& product, double* duration) {
     int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size());
     char *p1 = const_cast<char*>(model.data()), *p2 = const_cast<char*>(product.data());
-    return exchange(12, &n1, &p1, &n2, &p2, duration);
+    return exchangeRaw(12, &n1, &p1, &n2, &p2, duration);
 }
 
 bool SolverClient::update(std::vector<double>* outputs, int32_t capacity) {
     outputs->assign(static_cast<size_t>(capacity), 0.0);
     int32_t count = capacity;
     double* data = outputs->data();
-    bool ok = exchange(14, &count, &data);
+    bool ok = exchangeRaw(14, &count, &data);
     outputs->resize(ok ? static_cast<size_t>(count) : 0);
     return ok;
 }
@@ -188,15 +196,15 @@ bool SolverClient::update(std::vector<double>* outputs, int32_t capacity) {
 bool SolverClient::advance(double dt, std::vector<double> inputs, int32_t* doneSim, int32_t* adv) {
     int32_t count = int32_t(inputs.size());
     double* data = inputs.data();
-    return exchange(15, &dt, &count, &data, doneSim, adv);
+    return exchangeRaw(15, &dt, &count, &data, doneSim, adv);
 }
 
 bool SolverClient::noArgs(uint16_t id) {
-    return exchange(id);
+    return exchangeRaw(id);
 }
 
 bool SolverClient::slClose(int32_t code) {
-    return exchange(16, &code);
+    return exchangeRaw(16, &code);
 }
 
 void SolverClient::sendClose() {

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "protocol/protocol.h"
+#include "remote/catalogue.h"
 #include "xsocket/xsocket.h"
 
 // A scratch working folder, removed with everything in it at the end.
@@ -57,10 +62,51 @@ class SolverClient {
     // Reads the next frame header (bounded wait).
     bool nextHeader(uint32_t* flag, int32_t* length);
 
+    // Any call: its argument list as the protocol takes it.
+    bool exchangeRaw(uint16_t id, ...);
+    bool sendCall(uint16_t id, ...);
+
     uint32_t lastFlag = 0;
     int32_t lastLength = 0;
 
   private:
-    bool exchange(uint16_t id, ...);
     XSocket* s_;
+};
+
+// A solver listening in a scratch folder that holds the demo model.
+class SolverSession : public ::testing::Test {
+  protected:
+    void start(const std::vector<std::string>& faults = {}, const std::string& dat = DEMO_DAT) {
+        dir.write("tank.dat", dat);
+        std::vector<std::string> args = {"--listen", "0"};
+        for (const std::string& f : faults) {
+            args.push_back("--fault");
+            args.push_back(f);
+        }
+        solver.reset(new SolverProcess(args, dir.path));
+        std::string line = solver->readLine();
+        ASSERT_EQ(line.rfind("listening on port ", 0), 0u) << line;
+        port = static_cast<uint16_t>(std::stoi(line.substr(18)));
+    }
+    std::unique_ptr<SolverClient> link() {
+        std::unique_ptr<SolverClient> c(SolverClient::connectTo(port));
+        if (c) {
+            std::string reply;
+            EXPECT_EQ(c->handshake(&reply), uint32_t(FLAG_HANDSHAKE_REPLY));
+            EXPECT_EQ(reply, "OK");
+        }
+        return c;
+    }
+    // DATEXIST, SLOPEN and SLZVIMAN as the block's start sends them.
+    void startRun(SolverClient& c, double* duration) {
+        int32_t check = 0;
+        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
+        EXPECT_EQ(check, 1);
+        ASSERT_TRUE(c.noArgs(FID_SLOPEN));
+        ASSERT_TRUE(c.startup("tank", "ZVDEMO", duration));
+    }
+
+    ScratchDir dir;
+    std::unique_ptr<SolverProcess> solver;
+    uint16_t port = 0;
 };

@@ -10,44 +10,6 @@
 
 namespace {
 
-// A solver listening in a scratch folder that holds the demo model.
-class SolverSession : public ::testing::Test {
-  protected:
-    void start(const std::vector<std::string>& faults = {}, const std::string& dat = DEMO_DAT) {
-        dir.write("tank.dat", dat);
-        std::vector<std::string> args = {"--listen", "0"};
-        for (const std::string& f : faults) {
-            args.push_back("--fault");
-            args.push_back(f);
-        }
-        solver.reset(new SolverProcess(args, dir.path));
-        std::string line = solver->readLine();
-        ASSERT_EQ(line.rfind("listening on port ", 0), 0u) << line;
-        port = static_cast<uint16_t>(std::stoi(line.substr(18)));
-    }
-    std::unique_ptr<SolverClient> link() {
-        std::unique_ptr<SolverClient> c(SolverClient::connectTo(port));
-        if (c) {
-            std::string reply;
-            EXPECT_EQ(c->handshake(&reply), uint32_t(FLAG_HANDSHAKE_REPLY));
-            EXPECT_EQ(reply, "OK");
-        }
-        return c;
-    }
-    // DATEXIST, SLOPEN and SLZVIMAN as the block's start sends them.
-    void startRun(SolverClient& c, double* duration) {
-        int32_t check = 0;
-        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        EXPECT_EQ(check, 1);
-        ASSERT_TRUE(c.noArgs(FID_SLOPEN));
-        ASSERT_TRUE(c.startup("tank", "ZVDEMO", duration));
-    }
-
-    ScratchDir dir;
-    std::unique_ptr<SolverProcess> solver;
-    uint16_t port = 0;
-};
-
 double lagAfter(double gain, double u, double tau, double t) {
     return gain * u * (1.0 - std::exp(-t / tau));
 }
