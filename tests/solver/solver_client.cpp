@@ -14,22 +14,12 @@
 
 #include "protocol/protocol.h"
 
-const char* const DEMO_DAT = "ZVSOLVER:PRODUCT=ZVDEMO\n"
-                             "ZVSOLVER:VERSION=6.1\n"
-                             "ZVSOLVER:DURATION=10\n"
-                             "ZVSOLVER:LAG=1,1,2.0,0.5\n"
-                             "ZVSOLVER:LAG=2,2,1.0,2.0\n"
-                             "ZVSOLVER:LAG=3,1,-1.5,4.0\n"
-                             "WiringHarness\n"
-                             " - HARNESS1 Simulink co-simulation harness\n"
-                             "Parts\n"
-                             "WH1 Harness                    HARNESS1 6 ports\n"
-                             "Connections\n"
-                             "C001              ControlConn_a WH1-1 VALVE-1 1.0\n"
-                             "C002              ControlConn_a WH1-2 HEATER-1 1.0\n"
-                             "C003              SensorConn_a TANK-1 WH1-1 1.0\n"
-                             "C004              SensorConn_a TANK-2 WH1-2 1.0\n"
-                             "C005              SensorConn_a VALVE-2 WH1-3 1.0\n";
+std::string demoModel() {
+    std::ifstream in(DEMO_MODEL_PATH);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 ScratchDir::ScratchDir() {
     char name[] = "/tmp/zvsolver-XXXXXX";

@@ -36,8 +36,8 @@ struct SolverProcess {
     int waitExit(int timeoutSeconds);              // exit status, -1 on time-out
 };
 
-// The solver's demo model, with the harness the block finds in it.
-extern const char* const DEMO_DAT;
+// The demo model of examples/demo: 2 harness inputs, 3 outputs, 10 s.
+std::string demoModel();
 
 class SolverClient {
   public:
@@ -76,7 +76,7 @@ class SolverClient {
 // A solver listening in a scratch folder that holds the demo model.
 class SolverSession : public ::testing::Test {
   protected:
-    void start(const std::vector<std::string>& faults = {}, const std::string& dat = DEMO_DAT) {
+    void start(const std::vector<std::string>& faults = {}, const std::string& dat = demoModel()) {
         dir.write("tank.dat", dat);
         std::vector<std::string> args = {"--listen", "0"};
         for (const std::string& f : faults) {

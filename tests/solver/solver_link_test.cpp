@@ -120,8 +120,8 @@ TEST_F(SolverSession, StepsFollowTheLagsExactly) {
 }
 
 TEST_F(SolverSession, CompletionFollowsDoneSim) {
-    start({}, std::string(DEMO_DAT).replace(std::string(DEMO_DAT).find("DURATION=10"), 11,
-                                            "DURATION=1"));
+    std::string model = demoModel();
+    start({}, model.replace(model.find("DURATION=10"), 11, "DURATION=1"));
     // doneSim -1: -2 once the solver's time reaches its duration, and from then on.
     {
         auto c = link();
@@ -180,7 +180,7 @@ TEST(SolverLaunch, ConnectsBackToTheBlocksPort) {
     std::string path = ZELVANE_PATH;
     EXPECT_NE(path.find("zvihome/v6.1.0/Zelvane/bin/zelvane"), std::string::npos);
     ScratchDir dir;
-    dir.write("tank.dat", DEMO_DAT);
+    dir.write("tank.dat", demoModel());
     XSocket* listener = newXSocket();
     setXSocketTimeout(listener, 10);
     ASSERT_TRUE(listenXSocket(listener, 1));
