@@ -1,17 +1,15 @@
 // A scripted solver for link tests: a raw loopback socket driven from a
-// thread, so that the wire bytes the block sends and receives are the test's
-// own and not the protocol library's. Every wait is bounded.
+// thread, so that the wire bytes are the test's own and not the protocol
+// library's. Every wait is bounded.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -29,9 +27,6 @@ using Bytes = std::string;
 
 inline Bytes be32(uint32_t v) {
     return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-inline Bytes be16(uint16_t v) {
-    return {char(v >> 8), char(v)};
 }
 inline Bytes beDouble(double d) {
     uint64_t u;
@@ -51,97 +46,88 @@ inline Bytes frame(uint32_t flag, const Bytes& body) {
 }
 // Function header: id, signature length with its NUL, the signature.
 inline Bytes header(uint16_t id, const std::string& signature) {
-    return be16(id) + be16(uint16_t(signature.size() + 1)) + signature + Bytes(1, '\0');
-}
-inline Bytes handshakeFrame() {
-    return frame(1, Bytes("ZVI|LINK|VER:1", 14) + Bytes(1, '\0'));
+    return Bytes{char(id >> 8), char(id), 0, char(signature.size() + 1)} + signature +
+           Bytes(1, '\0');
 }
 
-struct Frame {
-    uint32_t flag = 0;
-    Bytes body;
-    bool ok = false;
-};
+// A socket bound to 127.0.0.1 and a port of the system's choosing.
+inline int loopbackSocket(uint16_t* port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    if (bind(fd, (sockaddr*)&a, n) == 0 && getsockname(fd, (sockaddr*)&a, &n) == 0)
+        *port = ntohs(a.sin_port);
+    return fd;
+}
 
-// Listens on 127.0.0.1, port 0; the script runs in a thread once start() is
-// called and the connection is closed when it ends.
+// Accepts one block; the script runs in a thread and the connection is
+// closed when it ends.
 class FakeSolver {
   public:
-    FakeSolver() {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        if (bind(listener, (sockaddr*)&a, n) == 0 && listen(listener, 1) == 0 &&
-            getsockname(listener, (sockaddr*)&a, &n) == 0)
-            port = ntohs(a.sin_port);
-    }
+    FakeSolver() : listener(loopbackSocket(&port)) { listen(listener, 1); }
     ~FakeSolver() {
         join();
-        if (listener >= 0) close(listener);
+        close(listener);
     }
     void start(std::function<void(FakeSolver&)> script) {
         worker = std::thread([this, script] {
-            if (waitFor(listener, POLLIN)) conn = accept(listener, nullptr, nullptr);
-            if (conn >= 0) script(*this);
-            if (conn >= 0) close(conn);
-            conn = -1;
+            if (!readable(listener)) return;
+            conn = accept(listener, nullptr, nullptr);
+            script(*this);
+            close(conn);
         });
     }
     void join() {
         if (worker.joinable()) worker.join();
     }
-
-    bool readExact(Bytes& out, size_t n) {
-        out.assign(n, '\0');
-        for (size_t got = 0; got < n;) {
-            if (!waitFor(conn, POLLIN)) return false;
-            ssize_t r = recv(conn, &out[got], n - got, 0);
-            if (r <= 0) return false;
-            got += size_t(r);
-        }
-        return true;
-    }
-    Frame readFrame() {
-        Frame f;
-        Bytes h;
-        if (!readExact(h, 8)) return f;
-        auto u32 = [&](size_t i) {
-            return uint32_t(uint8_t(h[i])) << 24 | uint32_t(uint8_t(h[i + 1])) << 16 |
-                   uint32_t(uint8_t(h[i + 2])) << 8 | uint8_t(h[i + 3]);
-        };
-        f.flag = u32(0);
-        f.ok = readExact(f.body, u32(4));
-        return f;
+    // One whole frame, header included; empty when none came in time.
+    Bytes readFrame() {
+        Bytes h = readExact(8);
+        if (h.size() < 8) return {};
+        uint32_t length = uint32_t(uint8_t(h[4])) << 24 | uint32_t(uint8_t(h[5])) << 16 |
+                          uint32_t(uint8_t(h[6])) << 8 | uint8_t(h[7]);
+        Bytes body = readExact(length);
+        return body.size() == length ? h + body : Bytes();
     }
     void send(const Bytes& b) { (void)::send(conn, b.data(), b.size(), MSG_NOSIGNAL); }
-    // Answers the handshake with "OK"; false when it was not a handshake.
+    // Answers the handshake with "OK"; false when it was not the handshake.
     bool handshake() {
-        Frame f = readFrame();
+        bool ok = readFrame() == frame(1, Bytes("ZVI|LINK|VER:1\0", 15));
         send(frame(2, "OK"));
-        return f.ok && frame(f.flag, f.body) == handshakeFrame();
+        return ok;
     }
-    // True when the block closed its end (or sent nothing more) in time.
+    // True when the block closed its end in time.
     bool readEnd() {
         char c;
-        return waitFor(conn, POLLIN) && recv(conn, &c, 1, 0) == 0;
+        return readable(conn) && recv(conn, &c, 1, 0) == 0;
     }
 
     uint16_t port = 0;
-    int conn = -1;
 
   private:
-    static bool waitFor(int fd, short events) {
-        pollfd p{fd, events, 0};
+    Bytes readExact(size_t n) {
+        Bytes out(n, '\0');
+        size_t got = 0;
+        while (got < n && readable(conn)) {
+            ssize_t r = recv(conn, &out[got], n - got, 0);
+            if (r <= 0) break;
+            got += size_t(r);
+        }
+        out.resize(got);
+        return out;
+    }
+    static bool readable(int fd) {
+        pollfd p{fd, POLLIN, 0};
         return poll(&p, 1, 10000) == 1;
     }
-    int listener = -1;
+    int listener, conn = -1;
     std::thread worker;
 };
 
-// A clean working folder with a settings file aimed at a fake solver, the
-// log at every level into zvlinkclient.out, and the error callback recorded.
+// A clean working folder, the log at every level into zvlinkclient.out, and
+// the error callback recorded.
 struct LinkTest : ::testing::Test {
     static std::vector<int>& calls() {
         static std::vector<int> c;
@@ -165,23 +151,16 @@ struct LinkTest : ::testing::Test {
     }
     // A loopback port where nothing listens: connecting is refused at once.
     uint16_t closedPort() {
-        if (unused < 0) unused = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        if (bind(unused, (sockaddr*)&a, n) != 0 || getsockname(unused, (sockaddr*)&a, &n) != 0)
-            ADD_FAILURE() << "no port to leave unused";
-        return ntohs(a.sin_port);
+        if (unused < 0) unused = loopbackSocket(&unusedPort);
+        return unusedPort;
     }
-    // Connects to the fake solver, which first answers the handshake.
+    // Connects to the fake solver, which answers the handshake first.
     void linkUp(std::function<void(FakeSolver&)> script) {
         aimAt("127.0.0.1", solver.port);
         solver.start([script](FakeSolver& f) {
             if (f.handshake()) script(f);
         });
         ASSERT_TRUE(startLink());
-        ASSERT_NE(currentLink(), nullptr);
     }
     std::string log() { return zvtest::readFile(sandbox.dir + "/zvlinkclient.out"); }
     bool logged(const std::string& line) { return log().find(line + "\n") != std::string::npos; }
@@ -189,6 +168,7 @@ struct LinkTest : ::testing::Test {
     zvtest::LogSandbox sandbox;
     FakeSolver solver;
     int unused = -1;
+    uint16_t unusedPort = 0;
 };
 
 } // namespace zvlinktest
