@@ -166,6 +166,7 @@ class Link {
     bool handshake();
     bool nextFrame(uint32_t* flag, int32_t* length);
     bool drain(int32_t bytes);
+    void drainPending();
     bool handleCall(int32_t length);
     bool answer(MessageBuffer* call, bool cut);
     bool sendFrame(const std::function<int(XSocket*)>& write, SendMode mode = SendMode::Whole);
@@ -300,6 +301,18 @@ const Fault* Link::faultFor(FaultKind kind, uint16_t id) const {
     return nullptr;
 }
 
+void Link::drainPending() {
+    // Whatever the block sent of the message is on its way already; a second
+    // of quiet means it has all arrived.
+    unsigned char scratch[512];
+    setXSocketTimeout(socket_, 1);
+    for (int32_t total = 0; total < SOLVER_MAX_MESSAGE; total += 512) {
+        int32_t length = sizeof scratch;
+        if (!readXSocket(socket_, scratch, &length) || length < 0) break;
+    }
+    setXSocketTimeout(socket_, 0);
+}
+
 void Link::closeLinkFromHere(const char* why) {
     console_.line("%s", why);
     sendFrame([](XSocket* s) { return writeMessageHeader(s, FLAG_CLOSE, 0); });
@@ -309,6 +322,7 @@ bool Link::handleCall(int32_t length) {
     MessageBuffer* call = receiveFunctionHeader(socket_, length);
     if (!call) {
         // What is left of it cannot be told apart from the next message.
+        drainPending();
         closeLinkFromHere("Received a call the catalogue does not know; ending the link.");
         return false;
     }
@@ -365,8 +379,21 @@ bool Link::handleCall(int32_t length) {
 
     bool cut = faultFor(FaultKind::Cut, id) != nullptr;
     bool ok = answer(call, cut);
-    if (ok && call->total < length) ok = drain(length - call->total);
+    // A failed unpack may have counted a field it never read.
+    bool known = call->total <= length;
+    int32_t unread = known ? length - call->total : 0;
     freeMessageBuffer(call);
+    if (ok && unread > 0) ok = drain(unread);
+    if (!ok && !cut) {
+        // Unread bytes would turn the close into a reset that the block may
+        // see before the close frame.
+        if (known)
+            drain(unread);
+        else
+            drainPending();
+        closeLinkFromHere("Could not serve the call; ending the link.");
+        return false;
+    }
     if (cut) {
         console_.line("Dropped the connection in the middle of the return of %s (fault cut).",
                       functionName(id));
@@ -497,10 +524,7 @@ bool Link::answer(MessageBuffer* call, bool cut) {
         break;
     }
     // The rest of the catalogue belongs to other couplings than this block's.
-    if (drain(call->limit - call->total))
-        closeLinkFromHere(
-            (std::string(functionName(id)) + " is not served by this solver; ending the link.")
-                .c_str());
+    console_.line("%s is not served by this solver.", functionName(id));
     return false;
 }
 
@@ -518,7 +542,8 @@ void Link::startModel(const std::string& name, const std::string& product) {
     console_.line("Model %s (product %s) started: %d inputs, %d outputs, duration %g.",
                   name.c_str(), product.c_str(), file.inputCount, file.outputCount, sim_.duration);
 
-    std::string resultsName = name + ".out";
+    std::string base = dataFileName(name);
+    std::string resultsName = base.substr(0, base.size() - 4) + ".out";
     results_ = fopen(resultsName.c_str(), "w");
     if (!results_) {
         console_.line("Cannot write %s.", resultsName.c_str());

@@ -179,3 +179,27 @@ TEST_F(SolverFault, UnexpectedMessagesFromTheBlock) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SolverFault, MalformedCallEndsTheLinkInOrder) {
+    start();
+    auto c = link();
+    ASSERT_TRUE(c);
+    // SLCZVPWR whose input array claims 1000 doubles in a frame that holds none.
+    const char signature[] = "([i]D[i]<D[b]I[b]I)V";
+    std::vector<unsigned char> body = {0, 15, 0, sizeof signature};
+    body.insert(body.end(), signature, signature + sizeof signature);
+    const unsigned char dtAndCount[12] = {0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0xE8};
+    body.insert(body.end(), dtAndCount, dtAndCount + 12);
+    ASSERT_TRUE(writeMessageHeader(c->socket(), FLAG_CALL, uint32_t(body.size())));
+    ASSERT_TRUE(writeMessageData(c->socket(), body.data(), int32_t(body.size())));
+    uint32_t flag = 0;
+    int32_t length = 0;
+    ASSERT_TRUE(c->nextHeader(&flag, &length));
+    EXPECT_EQ(flag, uint32_t(FLAG_CLOSE));
+    c.reset();
+    EXPECT_TRUE(link()); // the next block is served as usual
+}
+
+} // namespace
