@@ -205,6 +205,10 @@ DTypeId ssGetDTypeIdFromMxArray(const mxArray* m) {
         return SS_INT8;
     case mxUINT8_CLASS:
         return mxIsLogical(m) ? SS_BOOLEAN : SS_UINT8;
+    // MATLAB numbers logical arrays as a class of their own; they are
+    // boolean signals all the same.
+    case mxLOGICAL_CLASS:
+        return SS_BOOLEAN;
     case mxINT16_CLASS:
         return SS_INT16;
     case mxUINT16_CLASS:
