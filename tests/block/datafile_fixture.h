@@ -37,6 +37,13 @@ class WorkFolderTest : public ::testing::Test {
     std::filesystem::path old_, dir_;
 };
 
+// Lines of one file followed by those of another.
+inline std::vector<std::string> operator+(std::vector<std::string> a,
+                                          const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // A line whose first word is `first` and whose text from column s+offset is
 // `rest` (s being the column of the first space).
 inline std::string at(const std::string& first, size_t offset, const std::string& rest) {

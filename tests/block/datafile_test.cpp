@@ -4,11 +4,6 @@
 
 namespace {
 
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 DataFileScan scanOf(const char* model) {
     DataFileScan s;
     memset(&s, 0x5A, sizeof s); // the scan must set every field it reports
