@@ -463,15 +463,16 @@ bool Link::answer(MessageBuffer* call, bool cut) {
         });
     }
     case FID_SLZVIMAN: {
+        // The block sends the product first, then the model's file name.
         int32_t nameLength = 0, productLength = 0;
         char *name = nullptr, *product = nullptr;
         double duration = -1.0;
-        if (!unpackFunctionCall(call, &nameLength, &name, &productLength, &product, &duration))
+        if (!unpackFunctionCall(call, &productLength, &product, &nameLength, &name, &duration))
             return false;
         startModel(textOf(name, nameLength), textOf(product, productLength));
         duration = sim_.duration >= 0.0 ? sim_.duration : -1.0;
         return sendReturn(call, cut, [&] {
-            return sendFunctionReturn(call, &nameLength, &name, &productLength, &product,
+            return sendFunctionReturn(call, &productLength, &product, &nameLength, &name,
                                       &duration);
         });
     }

@@ -171,7 +171,7 @@ bool SolverClient::dataExist(const std::string& model, const std::string& produc
 bool SolverClient::startup(const std::string& model, const std::string& product, double* duration) {
     int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size());
     char *p1 = const_cast<char*>(model.data()), *p2 = const_cast<char*>(product.data());
-    return exchangeRaw(12, &n1, &p1, &n2, &p2, duration);
+    return exchangeRaw(12, &n2, &p2, &n1, &p1, duration); // product first, as the block sends
 }
 
 bool SolverClient::update(std::vector<double>* outputs, int32_t capacity) {
