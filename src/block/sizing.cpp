@@ -70,6 +70,9 @@ const char* modelName(SimStruct* S) {
 void mdlInitializeSizes(SimStruct* S) {
     ssSetNumSFcnParams(S, ZV_PARAM_COUNT);
     if (ssGetSFcnParamsCount(S) != ZV_PARAM_COUNT) return;
+    // No counts of an earlier sizing survive a refused one.
+    harnessInputCount = 0;
+    harnessOutputCount = 0;
     if (!zvCheckDialogParams(S)) return;
 
     ssSetNumContStates(S, 0);
@@ -77,8 +80,6 @@ void mdlInitializeSizes(SimStruct* S) {
 
     int inputs = paramInt(S, ZV_PARAM_INPUTS);
     int outputs = paramInt(S, ZV_PARAM_OUTPUTS);
-    harnessInputCount = 0;
-    harnessOutputCount = 0;
 
     DataFileScan scan;
     scanModelDataFile(modelName(S), &scan);

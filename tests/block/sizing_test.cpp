@@ -185,11 +185,13 @@ TEST_F(BlockParameters, WrongKindsAreRefusedByName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
+        size(params("M", -1, -1));
         auto p = params("M", -1, -1);
         p[c.index] = c.value();
         auto b = size(std::move(p));
         EXPECT_STREQ(b->errorStatus(), c.text);
         EXPECT_EQ(b->numInputPorts(), 0);
+        EXPECT_EQ(harnessInputCount, 0); // nothing left over from the sizing before
         // the sample-time method does not read a refused Timestep either
         b->allocateSampleTimes();
         b->clearErrorStatus();
