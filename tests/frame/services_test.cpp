@@ -133,14 +133,6 @@ TEST_F(FrameServices, DirectFeedthroughSetterChecksThePort) {
     EXPECT_EQ(info.faultFlag, 1);
 }
 
-TEST_F(FrameServices, DefaultErrorDialogShowsTitleAndMessageOnTheErrorStream) {
-    zvhost::setCallHandler(nullptr);
-    setInputPorts(0);
-    ASSERT_TRUE(runInCall([&] { ssGetInputPortRealSignalPtrs(&S, 0); }).ok);
-    EXPECT_EQ(err, "Error dialog 'Fatal Error': " + rangeText(1, 0));
-    EXPECT_EQ(out, "");
-}
-
 TEST_F(FrameServices, WarningNamesTheBlockWhenItHasAPath) {
     ASSERT_TRUE(runInCall([&] { ssWarning(&S, "No file\n."); }).ok);
     EXPECT_EQ(out, "Warning: block 'plant/Zelvane': No file\n.\n");

@@ -41,48 +41,30 @@ void entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     body()(nlhs, plhs, nrhs, prhs);
 }
 
-TEST_F(HostTest, ArraysHaveMatlabClassesAndShapes) {
-    EXPECT_EQ(mxLOGICAL_CLASS, 3);
-    EXPECT_EQ(mxCHAR_CLASS, 4);
-    EXPECT_EQ(mxDOUBLE_CLASS, 6);
-    EXPECT_EQ(mxUINT32_CLASS, 13);
+TEST_F(HostTest, ArraysReadTheWayMexFilesRelyOn) {
     ArrayPtr text = makeString("Zelvane");
-    EXPECT_EQ(mxGetClassID(text.get()), mxCHAR_CLASS);
-    EXPECT_EQ(mxGetM(text.get()), 1u);
+    EXPECT_EQ(mxGetClassID(text.get()), 4);
     EXPECT_EQ(mxGetNumberOfElements(text.get()), 7u);
-    EXPECT_FALSE(mxIsNumeric(text.get()));
-    EXPECT_EQ(mxGetPr(text.get()), nullptr);
-
-    char buf[8];
-    EXPECT_EQ(mxGetString(text.get(), buf, sizeof buf), 0);
-    EXPECT_STREQ(buf, "Zelvane");
+    EXPECT_EQ(mxGetPr(text.get()), nullptr); // no doubles to misread
     char small[4];
     EXPECT_EQ(mxGetString(text.get(), small, sizeof small), 1);
     EXPECT_STREQ(small, "Zel");
-    ArrayPtr number = makeScalar(4.5);
-    EXPECT_EQ(mxGetString(number.get(), buf, sizeof buf), 1);
-    EXPECT_STREQ(buf, "");
+    char buf[8];
+    EXPECT_EQ(mxGetString(text.get(), buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "Zelvane");
 
     ArrayPtr logical(mxCreateLogicalScalar(true));
-    EXPECT_TRUE(mxIsLogical(logical.get()));
+    EXPECT_EQ(mxGetClassID(logical.get()), 3);
     EXPECT_FALSE(mxIsNumeric(logical.get()));
-    EXPECT_EQ(mxGetScalar(logical.get()), 1.0);
-
-    ArrayPtr i32(mxCreateNumericMatrix(1, 1, mxINT32_CLASS, mxREAL));
-    *static_cast<int32_t*>(mxGetData(i32.get())) = -7;
-    EXPECT_TRUE(mxIsNumeric(i32.get()));
-    EXPECT_EQ(mxGetPr(i32.get()), nullptr);
-    EXPECT_EQ(mxGetScalar(i32.get()), -7.0);
+    ArrayPtr i32(mxCreateNumericMatrix(1, 1, mxUINT32_CLASS, mxREAL));
+    EXPECT_EQ(mxGetClassID(i32.get()), 13);
+    *static_cast<uint32_t*>(mxGetData(i32.get())) = 4000000000u;
+    EXPECT_EQ(mxGetScalar(i32.get()), 4000000000.0);
 
     ArrayPtr complex(mxCreateDoubleMatrix(2, 3, mxCOMPLEX));
-    EXPECT_TRUE(mxIsComplex(complex.get()));
     ASSERT_NE(mxGetPi(complex.get()), nullptr);
     mxGetPi(complex.get())[5] = 1.0; // the whole imaginary part is there
-
-    ArrayPtr empty(mxCreateDoubleMatrix(0, 0, mxREAL));
-    EXPECT_TRUE(mxIsEmpty(empty.get()));
-    EXPECT_EQ(mxGetPr(empty.get()), nullptr);
-    EXPECT_EQ(mxGetScalar(empty.get()), 0.0);
+    EXPECT_EQ(mxGetPr(ArrayPtr(mxCreateDoubleMatrix(0, 0, mxREAL)).get()), nullptr);
     EXPECT_EQ(mxCreateNumericMatrix(SIZE_MAX, 2, mxDOUBLE_CLASS, mxREAL), nullptr);
 }
 
