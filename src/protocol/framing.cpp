@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/zvlog.h"
+#include "protocol/stage.h"
 
 namespace {
 
@@ -118,6 +119,16 @@ int writeMessageData(XSocket* s, const void* data, int32_t length) {
     return sendBytes(s, data, length, &sent, "Error writing message data");
 }
 
+int writeMessageFrame(XSocket* s, const void* frame, int32_t frameLength) {
+    int32_t sent = 0;
+    if (sendBytes(s, frame, frameLength, &sent, "Error writing message data")) return 1;
+    // Name the field that did not get out, as the peer will see it.
+    if (sent < 8 && s->libraryError && s->errorCode == XERROR_INCOMPLETE_MESSAGE) {
+        setXSocketMessage(s, sent < 4 ? "Error writing byte flag" : "Error writing message length");
+    }
+    return 0;
+}
+
 int writeMessageArray(XSocket* s, const void* data, int elementSize, int32_t byteCount) {
     if (byteCount < 1) return 1;
     const bool wide = elementSize == 2 || elementSize == 4 || elementSize == 8;
@@ -137,9 +148,11 @@ int writeMessageArray(XSocket* s, const void* data, int elementSize, int32_t byt
 }
 
 int readMessageHeader(XSocket* s, uint32_t* byteFlag, int32_t* length) {
-    unsigned char field[4];
+    // Both fields in one receive where the stream allows; the header never
+    // reaches into the body, so nothing of the next read is taken.
+    unsigned char header[8];
     int32_t received = 0;
-    ReceiveResult r = receiveBytes(s, field, 4, &received);
+    const ReceiveResult r = receiveBytes(s, header, 8, &received);
     if (r == RECEIVE_FAILED) return 0;
     if (r == RECEIVE_ENDED) {
         if (received == 0) {
@@ -147,25 +160,25 @@ int readMessageHeader(XSocket* s, uint32_t* byteFlag, int32_t* length) {
             *length = 0;
             return 1;
         }
-        setXSocketError(s, 1, XERROR_INCOMPLETE_MESSAGE, "Error receiving byte flag");
+        setXSocketError(s, 1, XERROR_INCOMPLETE_MESSAGE,
+                        received < 4 ? "Error receiving byte flag"
+                                     : "Error receiving message length");
         return 0;
     }
-    *byteFlag = getBig32(field);
-
-    r = receiveBytes(s, field, 4, &received);
-    if (r == RECEIVE_FAILED) return 0;
-    if (r == RECEIVE_ENDED) {
-        setXSocketError(s, 1, XERROR_INCOMPLETE_MESSAGE, "Error receiving message length");
-        return 0;
-    }
-    *length = static_cast<int32_t>(getBig32(field));
+    *byteFlag = getBig32(header);
+    *length = static_cast<int32_t>(getBig32(header + 4));
     return 1;
 }
 
 int readMessageData(XSocket* s, void* buffer, int32_t length) {
-    if (length < 1) return 1;
     int32_t received = 0;
-    const ReceiveResult r = receiveBytes(s, buffer, length, &received);
+    return readMessageDataCounted(s, buffer, length, &received);
+}
+
+int readMessageDataCounted(XSocket* s, void* buffer, int32_t length, int32_t* received) {
+    *received = 0;
+    if (length < 1) return 1;
+    const ReceiveResult r = receiveBytes(s, buffer, length, received);
     if (r == RECEIVE_ENDED) {
         setXSocketError(s, 1, XERROR_INCOMPLETE_MESSAGE, "Error receiving entire message");
     }
@@ -231,12 +244,25 @@ int transferField(MessageBuffer* buffer, void** slot, int elementSize, int32_t c
     const int64_t bytes = static_cast<int64_t>(elementSize) * count;
     const int64_t total = static_cast<int64_t>(buffer->total) + bytes;
     if (elementSize < 0 || count < 0 || total > INT32_MAX) return 0;
+    const int32_t at = buffer->total;
     buffer->total = static_cast<int32_t>(total);
 
+    if (buffer->stage != nullptr && bytes > 0 && *slot == nullptr && !(mode & FIELD_ALLOCATE) &&
+        buffer->total <= buffer->limit) {
+        setXSocketError(buffer->socket, 1, XERROR_BAD_ARG, "No memory given for a field");
+        return 0;
+    }
     if (mode & FIELD_SEND) {
         // Past the limit is the measuring pass: only the sum matters.
         if (buffer->total > buffer->limit) return 1;
-        return writeMessageArray(buffer->socket, *slot, elementSize, static_cast<int32_t>(bytes));
+        if (buffer->stage == nullptr)
+            return writeMessageArray(buffer->socket, *slot, elementSize,
+                                     static_cast<int32_t>(bytes));
+        if (bytes > 0) {
+            std::memcpy(buffer->stage + at, *slot, static_cast<size_t>(bytes));
+            toWireOrder(buffer->stage + at, elementSize, count);
+        }
+        return 1;
     }
 
     if (buffer->total > buffer->limit) return 0;
@@ -249,7 +275,13 @@ int transferField(MessageBuffer* buffer, void** slot, int elementSize, int32_t c
         }
         *slot = chunk;
     }
-    if (!readMessageData(buffer->socket, *slot, static_cast<int32_t>(bytes))) return 0;
+    if (buffer->stage != nullptr) {
+        // A text may be left where it lies in the stage: source and
+        // destination are then the same.
+        if (bytes > 0) std::memmove(*slot, buffer->stage + at, static_cast<size_t>(bytes));
+    } else if (!readMessageData(buffer->socket, *slot, static_cast<int32_t>(bytes))) {
+        return 0;
+    }
     toWireOrder(*slot, elementSize, count);
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/zvlog.h"
+#include "protocol/stage.h"
 #include "remote/catalogue.h"
 
 namespace {
@@ -196,45 +197,119 @@ int walkSignature(MessageBuffer* buffer, va_list args, int isCall, int sending) 
     return walkFields(w, args);
 }
 
-int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
-    MessageBuffer* buffer = newMessageBuffer(s, 0);
-    if (buffer == nullptr) {
-        logMessage(LOG_DEBUG, "error calculating function header");
-        return 0;
+namespace {
+
+void putBig32(unsigned char* out, uint32_t value) {
+    out[0] = static_cast<unsigned char>(value >> 24);
+    out[1] = static_cast<unsigned char>(value >> 16);
+    out[2] = static_cast<unsigned char>(value >> 8);
+    out[3] = static_cast<unsigned char>(value);
+}
+
+int walkCopy(MessageBuffer* buffer, va_list args, int isCall, int sending) {
+    va_list fields;
+    va_copy(fields, args);
+    const int ok = walkSignature(buffer, fields, isCall, sending);
+    va_end(fields);
+    return ok;
+}
+
+// The id and the signature length, 16 bits each.
+int readFunctionIdAndLength(MessageBuffer* buffer, uint16_t head[2]) {
+    void* slot = head;
+    return transferField(buffer, &slot, 2, 2, 0);
+}
+
+void logHeadFailure(MessageBuffer* buffer) {
+    // A frame too short for its own header leaves no socket error behind;
+    // without one the log would show whatever failed last, or nothing.
+    if (buffer->total > buffer->limit) {
+        setXSocketError(buffer->socket, 1, XERROR_INCOMPLETE_MESSAGE,
+                        "Message length is shorter than the function header");
     }
-    buffer->functionId = id;
-    buffer->signature = functionSignature(id);
+    logXSocketError(buffer->socket);
+}
+
+enum HeadResult { HEAD_FAILED, HEAD_REFUSED, HEAD_ACCEPTED };
+
+// The signature, into memory with room for head[1] bytes, or into a new
+// chunk when memory is null; then whether id and signature belong together.
+// A failed read is logged, a refusal is not.
+HeadResult readFunctionSignature(MessageBuffer* buffer, const uint16_t head[2], void* memory) {
+    void* signature = memory;
+    if (!transferField(buffer, &signature, 1, head[1], memory ? 0 : FIELD_ALLOCATE)) {
+        logHeadFailure(buffer);
+        return HEAD_FAILED;
+    }
+    buffer->functionId = head[0];
+    buffer->signature = static_cast<const char*>(signature);
+    // The text must end inside the bytes that came; only then is it a string.
+    const bool terminated = std::memchr(signature, '\0', head[1]) != nullptr;
+    if (!terminated || checkSignature(buffer->signature) != -1 ||
+        std::strcmp(buffer->signature, functionSignature(head[0])) != 0)
+        return HEAD_REFUSED;
+    return HEAD_ACCEPTED;
+}
+
+// Returns too long for the stage: read and unpacked field by field.
+int receiveReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
+    MessageBuffer* buffer = receiveFunctionHeader(s, length);
+    if (buffer == nullptr) return 0;
+    const int ok = buffer->functionId == id && walkCopy(buffer, args, 0, 0);
+    freeMessageBuffer(buffer);
+    return ok;
+}
+
+} // namespace
+
+int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
+    // Sending receives nothing, so the buffer owns no chunks and can live here.
+    MessageBuffer buffer = {};
+    buffer.socket = s;
+    buffer.functionId = id;
+    buffer.signature = functionSignature(id);
 
     // The measuring pass writes nothing: with limit 0 every field only adds
     // its size to total.
-    va_list measure;
-    va_copy(measure, args);
-    int ok = checkSignature(buffer->signature) == -1 && walkSignature(buffer, measure, isCall, 1);
-    va_end(measure);
-    const size_t signatureBytes = std::strlen(buffer->signature) + 1;
-    const int64_t length = 4 + int64_t(signatureBytes) + buffer->total;
+    int ok = checkSignature(buffer.signature) == -1 && walkCopy(&buffer, args, isCall, 1);
+    const size_t signatureBytes = std::strlen(buffer.signature) + 1;
+    const int64_t length = 4 + int64_t(signatureBytes) + buffer.total;
     if (!ok || signatureBytes > UINT16_MAX || length > INT32_MAX) {
         logMessage(LOG_DEBUG, "error calculating function header");
-        freeMessageBuffer(buffer);
         return 0;
     }
-    buffer->limit = static_cast<int32_t>(length);
-    buffer->total = 0;
+    buffer.limit = static_cast<int32_t>(length);
+    buffer.total = 0;
 
+    const uint32_t byteFlag = isCall ? FLAG_CALL : FLAG_RETURN;
     uint16_t head[2] = {id, static_cast<uint16_t>(signatureBytes)};
     void* slot = head;
-    void* signature = const_cast<char*>(buffer->signature);
-    ok = writeMessageHeader(s, isCall ? FLAG_CALL : FLAG_RETURN, static_cast<uint32_t>(length)) &&
-         transferField(buffer, &slot, 2, 2, FIELD_SEND) &&
-         transferField(buffer, &signature, 1, static_cast<int32_t>(signatureBytes), FIELD_SEND);
-    if (ok) {
-        va_list fields;
-        va_copy(fields, args);
-        ok = walkSignature(buffer, fields, isCall, 1);
-        va_end(fields);
+    void* signature = const_cast<char*>(buffer.signature);
+    if (8 + length <= MESSAGE_STAGE_BYTES) {
+        // The whole frame in one write: the peer wakes once per message,
+        // and with no delay on the socket one message is one segment.
+        unsigned char frame[MESSAGE_STAGE_BYTES];
+        putBig32(frame, byteFlag);
+        putBig32(frame + 4, static_cast<uint32_t>(length));
+        buffer.stage = frame + 8;
+        ok = transferField(&buffer, &slot, 2, 2, FIELD_SEND) &&
+             transferField(&buffer, &signature, 1, static_cast<int32_t>(signatureBytes),
+                           FIELD_SEND) &&
+             walkCopy(&buffer, args, isCall, 1) && buffer.total == buffer.limit;
+        if (!ok) {
+            // The fields changed between the passes, or a data pointer is missing.
+            logMessage(LOG_DEBUG, "error calculating function header");
+            return 0;
+        }
+        ok = writeMessageFrame(s, frame, static_cast<int32_t>(8 + length));
+    } else {
+        ok = writeMessageHeader(s, byteFlag, static_cast<uint32_t>(length)) &&
+             transferField(&buffer, &slot, 2, 2, FIELD_SEND) &&
+             transferField(&buffer, &signature, 1, static_cast<int32_t>(signatureBytes),
+                           FIELD_SEND) &&
+             walkCopy(&buffer, args, isCall, 1);
     }
     if (!ok) logXSocketError(s);
-    freeMessageBuffer(buffer);
     return ok;
 }
 
@@ -246,27 +321,43 @@ MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length) {
         return nullptr;
     }
     uint16_t head[2] = {0, 0};
-    void* slot = head;
-    void* signature = nullptr;
-    if (!transferField(buffer, &slot, 2, 2, 0) ||
-        !transferField(buffer, &signature, 1, head[1], FIELD_ALLOCATE)) {
-        // A frame too short for its own header leaves no socket error behind;
-        // without one the log would show whatever failed last, or nothing.
-        if (buffer->total > buffer->limit) {
-            setXSocketError(s, 1, XERROR_INCOMPLETE_MESSAGE,
-                            "Message length is shorter than the function header");
-        }
+    if (!readFunctionIdAndLength(buffer, head)) {
+        logHeadFailure(buffer);
+        freeMessageBuffer(buffer);
+        return nullptr;
+    }
+    if (readFunctionSignature(buffer, head, nullptr) != HEAD_ACCEPTED) {
+        freeMessageBuffer(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
+MessageBuffer* receiveFunctionMessage(XSocket* s, int32_t length) {
+    MessageBuffer* buffer = newMessageBuffer(s, length);
+    unsigned char* body =
+        buffer ? static_cast<unsigned char*>(addMessageChunk(buffer, length < 0 ? 0 : length))
+               : nullptr;
+    if (body == nullptr) {
+        setXSocketError(s, 1, XERROR_OUTOFMEMORY, "Error allocating memory for a received message");
         logXSocketError(s);
         freeMessageBuffer(buffer);
         return nullptr;
     }
-    buffer->functionId = head[0];
-    buffer->signature = static_cast<const char*>(signature);
-
-    // The text must end inside the bytes that came; only then is it a string.
-    const bool terminated = std::memchr(signature, '\0', head[1]) != nullptr;
-    if (!terminated || checkSignature(buffer->signature) != -1 ||
-        std::strcmp(buffer->signature, functionSignature(head[0])) != 0) {
+    if (!readMessageData(s, body, length)) {
+        logXSocketError(s);
+        freeMessageBuffer(buffer);
+        return nullptr;
+    }
+    buffer->stage = body;
+    uint16_t head[2] = {0, 0};
+    if (!readFunctionIdAndLength(buffer, head)) {
+        logHeadFailure(buffer);
+        freeMessageBuffer(buffer);
+        return nullptr;
+    }
+    // The signature stays where it arrived, inside the body.
+    if (readFunctionSignature(buffer, head, body + 4) != HEAD_ACCEPTED) {
         freeMessageBuffer(buffer);
         return nullptr;
     }
@@ -274,17 +365,33 @@ MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length) {
 }
 
 int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
-    MessageBuffer* buffer = receiveFunctionHeader(s, length);
-    if (buffer == nullptr) return 0;
-    int ok = 0;
-    if (buffer->functionId == id) {
-        va_list fields;
-        va_copy(fields, args);
-        ok = walkSignature(buffer, fields, 0, 0);
-        va_end(fields);
+    if (length < 4 || length > MESSAGE_STAGE_BYTES)
+        return receiveReturnByFields(id, s, length, args);
+
+    // Nothing here is allocated, so a step's return costs no heap.
+    unsigned char body[MESSAGE_STAGE_BYTES];
+    MessageBuffer buffer = {};
+    buffer.socket = s;
+    buffer.limit = length;
+    uint16_t head[2] = {0, 0};
+    if (!readFunctionIdAndLength(&buffer, head)) {
+        logHeadFailure(&buffer);
+        return 0;
     }
-    freeMessageBuffer(buffer);
-    return ok;
+    // The return of another call leaves its fields in the stream; the one
+    // awaited is taken whole, in one read where the stream allows.
+    if (head[0] == id) {
+        int32_t received = 0;
+        if (!readMessageDataCounted(s, body + 4, length - 4, &received)) {
+            // A stream that fails inside the signature is the header's fault
+            // and is logged; inside the fields the caller reports it.
+            if (received < head[1]) logXSocketError(s);
+            return 0;
+        }
+        buffer.stage = body;
+    }
+    if (readFunctionSignature(&buffer, head, body + 4) != HEAD_ACCEPTED || head[0] != id) return 0;
+    return walkCopy(&buffer, args, 0, 0);
 }
 
 int vunpackFunctionCall(MessageBuffer* buffer, va_list args) {

@@ -24,13 +24,16 @@ struct MessageChunk {
 };
 
 struct MessageBuffer {
-    XSocket* socket;       // not owned
+    XSocket* socket; // not owned
     uint16_t functionId;
     const char* signature; // a chunk of this buffer when received, else catalogue text
     int32_t limit;         // body bytes the message may hold
     int32_t total;         // body bytes accounted so far
     MessageChunk* head;    // blocks received, owned, in order of allocation
     MessageChunk* tail;
+    // When set, fields are packed into, or unpacked from, this memory instead
+    // of the socket: body byte n is stage[n]. It must hold limit bytes.
+    unsigned char* stage;
 };
 
 // ---- framing ----
@@ -44,6 +47,9 @@ int writeMessageArray(XSocket* s, const void* data, int elementSize, int32_t byt
 // A length of 2^31 or more arrives as a negative number.
 int readMessageHeader(XSocket* s, uint32_t* byteFlag, int32_t* length);
 int readMessageData(XSocket* s, void* buffer, int32_t length);
+// Sends a whole frame, header included, with as few writes as the socket
+// allows. A short write is named after the field that did not get out.
+int writeMessageFrame(XSocket* s, const void* frame, int32_t frameLength);
 void logXSocketError(XSocket* s);
 
 MessageBuffer* newMessageBuffer(XSocket* s, int32_t limit);
@@ -65,6 +71,11 @@ int checkSignature(const char* text);
 int walkSignature(MessageBuffer* buffer, va_list args, int isCall, int sending);
 int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall);
 MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length);
+// Like receiveFunctionHeader, but takes the whole body of length bytes off
+// the stream first (in one read where it can), so that the fields are then
+// unpacked from memory and nothing of the message is left in the stream,
+// whatever the outcome. The body is a chunk of the buffer.
+MessageBuffer* receiveFunctionMessage(XSocket* s, int32_t length);
 int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args);
 int unpackFunctionCall(MessageBuffer* buffer, ...);
 int vunpackFunctionCall(MessageBuffer* buffer, va_list args);
