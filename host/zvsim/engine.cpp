@@ -1,136 +1,116 @@
 #include "engine.h"
 
-#include <cerrno>
+#include "interrupt.h"
+
+#include "block/runstate.h"
+#include "simio/csvout.h"
+#include "simio/svgplot.h"
+
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <sstream>
 
 namespace zvsim {
 
 namespace {
 
-bool parseNumber(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0') return false;
-    value = v;
-    return true;
-}
-
 std::string withNewline(std::string text) {
     if (text.empty() || text.back() != '\n') text += '\n';
     return text;
 }
 
+std::string seconds(double t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", t);
+    return text;
+}
+
+// Undoes the run's hooks into the host however the run ends.
+struct RunHooks {
+    explicit RunHooks(zvhost::EvalHandler handler) {
+        zvhost::setEvalHandler(std::move(handler));
+        armInterrupt();
+    }
+    ~RunHooks() {
+        disarmInterrupt();
+        zvhost::setEvalHandler({});
+    }
+    RunHooks(const RunHooks&) = delete;
+    RunHooks& operator=(const RunHooks&) = delete;
+};
+
 } // namespace
 
-std::string usageText() {
-    return "Usage: zvsim --size-only --model NAME [options]\n"
-           "\n"
-           "Updates a diagram holding one Zelvane block, as Simulink does: loads the\n"
-           "block's MEX file, makes the sizes call and the sample-time call, and prints\n"
-           "what the block printed, then the resolved port widths. Runs in the current\n"
-           "folder, where NAME.dat is read.\n"
-           "\n"
-           "  --size-only              update the diagram only (the one mode so far)\n"
-           "  --model NAME             dialog parameter Model: the data file NAME.dat\n"
-           "  --product CODE           dialog parameter Product (default ZV)\n"
-           "  --duration-source TEXT   dialog parameter Simulation Duration Source\n"
-           "                           (default ZELVANE)\n"
-           "  --timestep S             dialog parameter Timestep in seconds (default 0.01)\n"
-           "  --inputs N               dialog parameter Inputs; -1 takes the harness count\n"
-           "                           (default -1)\n"
-           "  --outputs N              dialog parameter Outputs; -1 takes the harness count\n"
-           "                           (default -1)\n"
-           "  --block FILE             the block's MEX file (default: zelvanesl61" +
-           std::string(mexSuffix()) +
-           "\n"
-           "                           in zvsim's own folder)\n"
-           "  --help                   this text\n"
-           "\n"
-           "Values may also be given as --option=VALUE. Inherited widths (-1) resolve to 1,\n"
-           "since nothing is connected to the block. Exit status: 0 success, 1 an error\n"
-           "reported by the block or the model update, 2 a usage error or a block that\n"
-           "cannot be loaded.\n";
+unsigned long long lastSampleHit(double stopTime, double timestep) {
+    const double most = 9.0e18; // below the largest count, exactly representable
+    if (!(timestep > 0.0) || !(stopTime >= 0.0)) return 0;
+    if (std::isinf(stopTime)) return static_cast<unsigned long long>(most);
+    const double hits = stopTime / timestep;
+    // 12.0 / 0.1 may come out a hair either side of 120.
+    const double last = std::floor(hits * (1.0 + 1e-9));
+    return last >= most ? static_cast<unsigned long long>(most)
+                        : static_cast<unsigned long long>(last);
 }
 
-bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        const size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (arg == "--size-only") {
-            options.sizeOnly = true;
-            continue;
-        }
-        const bool known = arg == "--model" || arg == "--product" || arg == "--duration-source" ||
-                           arg == "--timestep" || arg == "--inputs" || arg == "--outputs" ||
-                           arg == "--block";
-        if (!known) {
-            error = "unknown option '" + arg + "'";
-            return false;
-        }
-        if (!hasValue) {
-            if (i + 1 >= argc) {
-                error = "option '" + arg + "' needs a value";
-                return false;
-            }
-            value = argv[++i];
-        }
-        if (arg == "--model")
-            options.model = value;
-        else if (arg == "--product")
-            options.product = value;
-        else if (arg == "--duration-source")
-            options.durationSource = value;
-        else if (arg == "--block")
-            options.blockFile = value;
-        else {
-            double number = 0;
-            if (!parseNumber(value, number)) {
-                error = "option '" + arg + "' needs a number, not '" + value + "'";
-                return false;
-            }
-            if (arg == "--timestep")
-                options.timestep = number;
-            else if (arg == "--inputs")
-                options.inputs = number;
-            else
-                options.outputs = number;
-        }
+int exitStatus(const RunReport& report) {
+    switch (report.end) {
+    case RunEnd::StopTime:
+    case RunEnd::StoppedByBlock:
+        return report.outputsFailed ? 1 : 0;
+    case RunEnd::Interrupted:
+        return 130;
+    case RunEnd::Unusable:
+        return 2;
+    default:
+        return 1;
     }
-    return true;
 }
 
-std::vector<zvhost::ArrayPtr> dialogParameters(const Options& options) {
-    std::vector<zvhost::ArrayPtr> params;
-    params.push_back(zvhost::makeString(options.model));
-    params.push_back(zvhost::makeString(options.product));
-    params.push_back(zvhost::makeString(options.durationSource));
-    params.push_back(zvhost::makeScalar(options.timestep));
-    params.push_back(zvhost::makeScalar(options.inputs));
-    params.push_back(zvhost::makeScalar(options.outputs));
-    return params;
+std::string summaryLine(const RunReport& report, double stopTime) {
+    std::string line = "zvsim: ";
+    const std::string at = "t = " + seconds(report.time) + " s";
+    const std::string hits =
+        " (" + std::to_string(report.steps) + " sample hit" + (report.steps == 1 ? "" : "s") + ")";
+    switch (report.end) {
+    case RunEnd::Unusable:
+        line += "nothing was run.";
+        break;
+    case RunEnd::NotRun:
+        line += "the model update failed; nothing was run.";
+        break;
+    case RunEnd::StopTime:
+        line += "the run reached its stop time, t = " + seconds(stopTime) + " s" + hits + ".";
+        break;
+    case RunEnd::StoppedByBlock:
+        line += "the block stopped the run at " + at + hits + ".";
+        break;
+    case RunEnd::Interrupted:
+        line += "the run was interrupted with Ctrl-C at " + at + hits + ".";
+        break;
+    case RunEnd::Refused:
+        line += "the block refused to start the run.";
+        break;
+    case RunEnd::Error:
+        line += "the run ended with an error at " + at + hits + ".";
+        break;
+    case RunEnd::Aborted:
+        line += "the run was aborted by the block at " + at + "; terminate was not called.";
+        break;
+    }
+    if (report.outputsFailed) line += " Output files are incomplete.";
+    return line + "\n";
 }
 
-std::string mexFileName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
-}
+// The files and the progress line a run writes to, for the step loop.
+struct Engine::Recorders {
+    simio::CsvWriter csv;
+    std::unique_ptr<simio::RunPlot> plot;
+};
+
+Engine::Engine(Options options) : options_(std::move(options)) {}
+
+Engine::~Engine() = default;
 
 bool Engine::load() {
     std::string file = options_.blockFile;
@@ -153,27 +133,49 @@ void Engine::useEntry(zvhost::MexEntry entry, const std::string& mexName) {
     mexName_ = mexName;
 }
 
+void Engine::clearProgress() {
+    if (progress_) progress_->clear();
+}
+
 void Engine::reportError(const std::string& text) {
+    clearProgress();
     zvhost::printToCommandWindow("Error reported by S-function '" + mexName_ + "' in '" +
                                  blockPath_ + "':\n" + withNewline(text));
 }
 
-bool Engine::checkCall(const zvhost::CallResult& result) {
+bool Engine::callOk(const zvhost::CallResult& result, RunEnd onError, RunReport& report) {
     if (!result.ok) {
         reportError(result.error);
+        report.end = RunEnd::Aborted;
         return false;
     }
-    if (block_->errorStatus()) {
-        reportError(block_->errorStatus());
+    if (const char* status = block_->errorStatus()) {
+        reportError(status);
+        // Simulink shows an error once; terminate may set one of its own.
+        block_->clearErrorStatus();
+        report.end = onError;
         return false;
     }
     return true;
 }
 
+int Engine::evaluate(const std::string& command) {
+    if (command == ZV_STOP_COMMAND) {
+        // Simulink finishes the step in progress, then terminates.
+        stopAsked_ = true;
+        return 0;
+    }
+    clearProgress();
+    zvhost::printToErrorStream("zvsim: the block asked to evaluate \"" + command +
+                               "\"; zvsim evaluates only the block's stop command.\n");
+    return 1;
+}
+
 bool Engine::updateDiagram() {
     blockPath_ = options_.model + "/Zelvane";
     block_ = std::make_unique<zvhost::Block>(mexName_, blockPath_, dialogParameters(options_));
-    if (!checkCall(block_->initializeSizes(entry_))) return false;
+    RunReport ignored;
+    if (!callOk(block_->initializeSizes(entry_), RunEnd::NotRun, ignored)) return false;
 
     if (block_->expectedParams() != block_->numParams()) {
         std::ostringstream text;
@@ -184,7 +186,7 @@ bool Engine::updateDiagram() {
     }
 
     block_->allocateSampleTimes();
-    if (!checkCall(block_->callFlag(entry_, 101))) return false;
+    if (!callOk(block_->callFlag(entry_, 101), RunEnd::NotRun, ignored)) return false;
     for (int i = 0; i < block_->numSampleTimes(); ++i) {
         const double period = block_->sampleTime(i);
         const double offset = block_->offsetTime(i);
@@ -199,21 +201,24 @@ bool Engine::updateDiagram() {
         }
     }
 
-    // Nothing is connected: an inherited width resolves to a scalar.
+    // Inherited widths come from what drives the ports: the input from the
+    // signals named on the command line, the output from the input.
+    const int driven = std::max(1, options_.signals.highestElement());
     for (int port = 0; port < block_->numInputPorts(); ++port) {
         const int width = block_->inputWidth(port);
         if (width == DYNAMICALLY_SIZED)
-            block_->setInputWidth(port, 1);
+            block_->setInputWidth(port, port == 0 ? driven : 1);
         else if (width < 0) {
             reportError("Invalid width " + std::to_string(width) + " of input port " +
                         std::to_string(port + 1) + ".");
             return false;
         }
     }
+    const int inherited = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 1;
     for (int port = 0; port < block_->numOutputPorts(); ++port) {
         const int width = block_->outputWidth(port);
         if (width == DYNAMICALLY_SIZED)
-            block_->setOutputWidth(port, 1);
+            block_->setOutputWidth(port, inherited);
         else if (width < 0) {
             reportError("Invalid width " + std::to_string(width) + " of output port " +
                         std::to_string(port + 1) + ".");
@@ -224,30 +229,146 @@ bool Engine::updateDiagram() {
     return true;
 }
 
+RunReport Engine::simulate() {
+    RunReport report;
+    stopAsked_ = false;
+    if (!updateDiagram()) return report;
+
+    const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
+    const int nOut = block_->numOutputPorts() > 0 ? block_->outputWidth(0) : 0;
+    const double timestep = block_->numSampleTimes() > 0 ? block_->sampleTime(0) : 0.0;
+    std::string error;
+    if (!(timestep > 0.0)) {
+        error = "zvsim runs blocks with a discrete sample time only";
+    } else if (!options_.signals.check(nIn, error)) {
+        error = "--input: " + error;
+    }
+    Recorders out;
+    if (error.empty() && !options_.csvFile.empty())
+        out.csv.open(options_.csvFile, nIn, nOut, error);
+    if (!error.empty()) {
+        zvhost::printToErrorStream("zvsim: " + error + "\n");
+        report.end = RunEnd::Unusable;
+        return report;
+    }
+    if (!options_.plotFile.empty()) out.plot = std::make_unique<simio::RunPlot>(nIn, nOut);
+
+    {
+        RunHooks hooks([this](const std::string& command) { return evaluate(command); });
+        progress_ = std::make_unique<simio::ProgressLine>(stderr);
+        block_->setStopTime(options_.stopTime);
+        block_->setTime(block_->offsetTime(0));
+        report.time = block_->time();
+        if (callOk(block_->callFlag(entry_, 102), RunEnd::Refused, report)) runSteps(report, out);
+        progress_->finish();
+        if (report.end != RunEnd::Aborted) terminate(report);
+        progress_.reset();
+    }
+
+    if (out.csv.isOpen() && !out.csv.close(error)) {
+        zvhost::printToErrorStream("zvsim: " + error + "\n");
+        report.outputsFailed = true;
+    }
+    if (out.plot) {
+        const std::string title =
+            options_.model + ": Zelvane co-simulation, Timestep " + seconds(timestep) + " s";
+        if (!out.plot->write(options_.plotFile, title, error)) {
+            zvhost::printToErrorStream("zvsim: " + error + "\n");
+            report.outputsFailed = true;
+        }
+    }
+    return report;
+}
+
+void Engine::runSteps(RunReport& report, Recorders& out) {
+    const double period = block_->sampleTime(0);
+    const double offset = block_->offsetTime(0);
+    const double stopTime = options_.stopTime;
+    const unsigned long long last =
+        stopTime < offset ? 0 : lastSampleHit(stopTime - offset, period);
+    const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
+    const int nOut = block_->numOutputPorts() > 0 ? block_->outputWidth(0) : 0;
+    std::vector<double> none;
+    std::vector<double>& u = nIn > 0 ? block_->inputSignal(0) : none;
+    std::vector<double>& y = nOut > 0 ? block_->outputSignal(0) : none;
+
+    for (unsigned long long k = 0;; ++k) {
+        // A stop asked for during a step takes effect when the step is over.
+        if (stopAsked_) {
+            report.end = RunEnd::StoppedByBlock;
+            return;
+        }
+        if (k > last || stopTime < offset) {
+            report.end = RunEnd::StopTime;
+            return;
+        }
+        if (interruptRequested()) {
+            report.end = RunEnd::Interrupted;
+            return;
+        }
+        const double t = std::min(offset + sampleHit(k, period), stopTime);
+        block_->setTime(t);
+        report.time = t;
+        options_.signals.sample(t, u.data(), nIn);
+        if (!callOk(block_->callFlag(entry_, 104), RunEnd::Error, report)) return;
+        if (out.csv.isOpen()) out.csv.write(t, u.data(), y.data());
+        if (out.plot) out.plot->add(t, u.data(), y.data());
+        if (!callOk(block_->callFlag(entry_, 105), RunEnd::Error, report)) return;
+        ++report.steps;
+        progress_->update(t, stopTime, report.steps);
+    }
+}
+
+void Engine::terminate(RunReport& report) {
+    // A run that reached its stop time ends there, wherever its last hit was.
+    if (report.end == RunEnd::StopTime) {
+        report.time = options_.stopTime;
+        block_->setTime(options_.stopTime);
+    }
+    RunReport ended;
+    if (!callOk(block_->callFlag(entry_, 107), RunEnd::Error, ended)) {
+        const bool failedAlready = report.end == RunEnd::Refused || report.end == RunEnd::Error;
+        if (ended.end == RunEnd::Aborted || !failedAlready) report.end = ended.end;
+    }
+}
+
 int zvsimMain(int argc, const char* const* argv) {
     Options options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
-        zvhost::printToErrorStream("zvsim: " + error + "\n" + usageText());
+        zvhost::printToErrorStream("zvsim: " + error + "\n\n" + usageText());
         return 2;
     }
     if (options.help) {
         zvhost::printToCommandWindow(usageText());
         return 0;
     }
-    if (!options.sizeOnly || options.model.empty()) {
-        zvhost::printToErrorStream("zvsim: give --size-only and --model NAME\n" + usageText());
+    if (options.model.empty()) {
+        zvhost::printToErrorStream("zvsim: give --model NAME\n\n" + usageText());
         return 2;
     }
     Engine engine(options);
     if (!engine.load()) return 2;
-    if (!engine.updateDiagram()) return 1;
-    zvhost::Block* block = engine.block();
-    std::ostringstream widths;
-    widths << "input port width: " << block->inputWidth(0) << "\n"
-           << "output port width: " << block->outputWidth(0) << "\n";
-    zvhost::printToCommandWindow(widths.str());
-    return 0;
+    if (options.sizeOnly) {
+        if (!engine.updateDiagram()) return 1;
+        zvhost::Block* block = engine.block();
+        std::ostringstream widths;
+        widths << "input port width: " << block->inputWidth(0) << "\n"
+               << "output port width: " << block->outputWidth(0) << "\n";
+        zvhost::printToCommandWindow(widths.str());
+        return 0;
+    }
+
+    // The progress line shares the terminal with the block's text.
+    zvhost::setCommandWindow([&engine](const std::string& text) {
+        engine.clearProgress();
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    });
+    const RunReport report = engine.simulate();
+    zvhost::printToCommandWindow(summaryLine(report, options.stopTime));
+    zvhost::setCommandWindow({});
+    return exitStatus(report);
 }
 
 } // namespace zvsim

@@ -1,10 +1,15 @@
-// zvsim's engine: what Simulink does with the block. For now the model
-// update (sizing and sample times); a run loop builds on the same Engine.
+// zvsim's engine: what Simulink does with a diagram holding one Zelvane
+// block. The model update (sizes call, sample times, port widths) and the
+// run (start, outputs and update at every sample hit, terminate).
 #pragma once
 
 #include "dynlib.h"
 #include "zvhost.h"
 
+#include "simio/progress.h"
+#include "simio/signals.h"
+
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,12 +20,18 @@ struct Options {
     bool help = false;
     bool sizeOnly = false;
     std::string blockFile; // empty: zelvanesl61<suffix> next to zvsim
+    // The block's dialog parameters.
     std::string model;
     std::string product = "ZV";
     std::string durationSource = "ZELVANE";
     double timestep = 0.01;
     double inputs = -1;
     double outputs = -1;
+    // The run.
+    double stopTime = 10.0;  // may be infinite
+    simio::InputSet signals; // --input and --signals, in command-line order
+    std::string csvFile;
+    std::string plotFile;
 };
 
 // Parses the command line (argv[0] is the program). False with a message
@@ -34,9 +45,44 @@ std::vector<zvhost::ArrayPtr> dialogParameters(const Options& options);
 // The MEX file's name without folder and suffix: the S-function name.
 std::string mexFileName(const std::string& path);
 
+// The time of sample hit k: computed, not accumulated, so that a long run
+// does not drift.
+inline double sampleHit(unsigned long long k, double timestep) {
+    return static_cast<double>(k) * timestep;
+}
+// The number of the last hit at or before the stop time (a hit a rounding
+// error past it counts); the largest count for an infinite stop time.
+unsigned long long lastSampleHit(double stopTime, double timestep);
+
+// How a run ended, as a Simulink host sees it.
+enum class RunEnd {
+    Unusable,       // bad input signals for the port, or an output file that cannot be made
+    NotRun,         // the model update failed
+    StopTime,       // Simulink reached its stop time
+    StoppedByBlock, // the block asked for the stop (the solver completed first)
+    Interrupted,    // the user pressed Ctrl-C
+    Refused,        // the start method set an error status
+    Error,          // a step or terminate set an error status
+    Aborted         // mexErrMsgTxt ended a callback; terminate was not called
+};
+
+struct RunReport {
+    RunEnd end = RunEnd::NotRun;
+    double time = 0.0;            // Simulink's time when the run ended
+    unsigned long long steps = 0; // sample hits whose update ran
+    bool outputsFailed = false;   // the CSV or SVG file could not be written
+};
+
+// The exit status for a report: 0 for a normal end, 130 for Ctrl-C, 2 when
+// the run could not be set up, 1 otherwise.
+int exitStatus(const RunReport& report);
+// The last line zvsim prints: how the run ended.
+std::string summaryLine(const RunReport& report, double stopTime);
+
 class Engine {
   public:
-    explicit Engine(Options options) : options_(std::move(options)) {}
+    explicit Engine(Options options);
+    ~Engine();
 
     // Loads the block's MEX file; reports on the error stream.
     bool load();
@@ -44,10 +90,19 @@ class Engine {
     void useEntry(zvhost::MexEntry entry, const std::string& mexName);
 
     // Simulink's model update: the sizes call, the parameter-count check,
-    // the sample-time call, resolution of inherited widths (nothing drives
-    // the ports, so -1 becomes 1) and the checks of widths and sample
-    // times. Errors go to the command window; false when any occurred.
+    // the sample-time call, resolution of inherited widths and the checks
+    // of widths and sample times. Errors go to the command window; false
+    // when any occurred.
     bool updateDiagram();
+
+    // A whole run: the model update, the input signals checked against the
+    // input width, the output files opened, then start, the sample hits and
+    // terminate. May be called again for a second run in the same process.
+    // Usage problems (signals, files) go to the error stream.
+    RunReport simulate();
+
+    // Erases the progress line, so that other text starts on a clean line.
+    void clearProgress();
 
     zvhost::Block* block() { return block_.get(); }
     const std::string& blockPath() const { return blockPath_; }
@@ -55,7 +110,13 @@ class Engine {
   private:
     // Prints the error as Simulink shows it.
     void reportError(const std::string& text);
-    bool checkCall(const zvhost::CallResult& result);
+    // Reads the outcome of a callback: Aborted or Error in end, false, when
+    // it failed.
+    bool callOk(const zvhost::CallResult& result, RunEnd onError, RunReport& report);
+    int evaluate(const std::string& command);
+    struct Recorders;
+    void runSteps(RunReport& report, Recorders& out);
+    void terminate(RunReport& report);
 
     Options options_;
     MexLibrary library_;
@@ -63,10 +124,11 @@ class Engine {
     std::string mexName_;
     std::string blockPath_;
     std::unique_ptr<zvhost::Block> block_;
+    std::unique_ptr<simio::ProgressLine> progress_;
+    bool stopAsked_ = false;
 };
 
-// zvsim's main: exit code 0 on success, 1 when the block reported an error,
-// 2 for a usage error or a block that cannot be loaded.
+// zvsim's main: see usageText() for the exit codes.
 int zvsimMain(int argc, const char* const* argv);
 
 } // namespace zvsim

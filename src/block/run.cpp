@@ -12,11 +12,11 @@ int runStatus = RUN_NORMAL;
 int durationMode = 0;
 double lastSimTime = 0.0;
 
-const char ZV_STOP_COMMAND[] =
-    "zvmdl=gcs;zvindx=[findstr(zvmdl,'/') length(zvmdl)+1];zvmdl=zvmdl(1:zvindx(1)-1);"
-    "set_param(zvmdl,'SimulationCommand','Stop'); clear zvindx zvmdl";
-
 namespace {
+
+// The block whose method is running: the link's error callback has no
+// SimStruct of its own to report on.
+SimStruct* blockInCall = nullptr;
 
 const char ERRSTOP_HINT[] =
     "Enter 'errstop61('name_of_mdl_file')' in the MATLAB Command Window to clear the "
@@ -94,13 +94,16 @@ void fatalErrorStop(int /*code*/) {
     mexPrintf("Examine the screen.zv and the output (*.out) file for error messages.\n");
     runStatus = RUN_LINK_FAILED;
     if (std::isnan(lastSimTime) || lastSimTime <= 0.0) {
+        // A host whose mexErrMsgTxt returns gets the run stopped as below.
         mexErrMsgTxt(ERRSTOP_HINT);
-        return; // a host whose mexErrMsgTxt returns gets the run stopped as below
     }
     mexEvalString(ZV_STOP_COMMAND);
+    // The stop alone would end the run as if nothing had gone wrong.
+    if (blockInCall) ssSetErrorStatus(blockInCall, ZV_LINK_FAILED_STATUS);
 }
 
 void mdlInitializeConditions(SimStruct* S) {
+    blockInCall = S;
     runStatus = RUN_NORMAL;
     lastSimTime = 0.0;
     double stopTime = ssGetTFinal(S);
@@ -168,6 +171,7 @@ void mdlInitializeConditions(SimStruct* S) {
 }
 
 void mdlOutputs(SimStruct* S, int /*tid*/) {
+    blockInCall = S;
     // Cleared, so outputs the solver does not provide read 0.0.
     double values[ZVUPDATE_CAPACITY] = {0.0};
     int w = clampWidth(ssGetOutputPortWidth(S, 0));
@@ -180,6 +184,7 @@ void mdlOutputs(SimStruct* S, int /*tid*/) {
 }
 
 void mdlUpdate(SimStruct* S, int /*tid*/) {
+    blockInCall = S;
     double inputs[ZV_MAX_SIGNALS];
     double deltaSim = timestep(S);
     int nIn = clampWidth(ssGetInputPortWidth(S, 0));
@@ -204,6 +209,7 @@ void mdlUpdate(SimStruct* S, int /*tid*/) {
 void mdlDerivatives(SimStruct*) {}
 
 void mdlTerminate(SimStruct* S) {
+    blockInCall = S;
     double deltaSim = timestep(S);
     switch (runStatus) {
     case RUN_NORMAL: {
@@ -239,6 +245,7 @@ void mdlTerminate(SimStruct* S) {
         if (linkIsConnected()) zvCheckBack();
     }
     endLink();
+    blockInCall = nullptr;
 }
 
 void mdlGetTimeOfNextVarHit(SimStruct* S) {

@@ -28,9 +28,17 @@ extern double lastSimTime;
 extern int harnessInputCount;
 extern int harnessOutputCount;
 
-// The text Simulink's stop is asked with, through mexEvalString.
-extern const char ZV_STOP_COMMAND[];
+// The text Simulink's stop is asked with, through mexEvalString. Inline, so
+// that a host can recognise it without linking the block.
+inline constexpr char ZV_STOP_COMMAND[] =
+    "zvmdl=gcs;zvindx=[findstr(zvmdl,'/') length(zvmdl)+1];zvmdl=zvmdl(1:zvindx(1)-1);"
+    "set_param(zvmdl,'SimulationCommand','Stop'); clear zvindx zvmdl";
+
+// The error status of a run that the fatal-error stop ended after it had
+// started, so that Simulink reports the run as failed rather than stopped.
+#define ZV_LINK_FAILED_STATUS "F*** An error has occurred in the ZELVANE application."
 
 // The link's error callback: reports a failure on the solver's side and
-// stops Simulink. During the start of a run it ends the MATLAB call.
+// stops Simulink. During the start of a run it ends the MATLAB call; later
+// it sets ZV_LINK_FAILED_STATUS on the block whose call failed.
 void fatalErrorStop(int code);
