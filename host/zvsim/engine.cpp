@@ -83,7 +83,7 @@ std::string summaryLine(const RunReport& report, double stopTime) {
         line += "the run reached its stop time, t = " + seconds(stopTime) + " s" + hits + ".";
         break;
     case RunEnd::StoppedByBlock:
-        line += "the block stopped the run at " + at + hits + ".";
+        line += "the block stopped the run after the sample hit at " + at + hits + ".";
         break;
     case RunEnd::Interrupted:
         line += "the run was interrupted with Ctrl-C at " + at + hits + ".";
