@@ -1,0 +1,40 @@
+// The two things measured: the loopback floor and the block against the
+// stand-in solver. Each run gives the time of every measured step.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zvbench {
+
+struct RunResult {
+    bool ok = false;
+    std::string error;
+    std::vector<double> stepSeconds; // one per measured step
+    double startSeconds = 0.0;       // the block: start callback, launch included
+    double firstStepSeconds = 0.0;   // the block: end of start to end of the first step
+    long allocations = -1;           // the block: during measured steps; -1 when not counted
+};
+
+// Frames of exactly the sizes the block and the solver exchange for the
+// given widths: the ZVUPDATE call and return, the SLCZVPWR call and return.
+struct StepFrames {
+    std::vector<unsigned char> updateCall, updateReturn, advanceCall, advanceReturn;
+};
+StepFrames stepFrames(int inputs, int outputs);
+
+// Two processes doing the step's two round trips over loopback TCP, one
+// write per message and one read loop per message.
+RunResult runBaseline(const StepFrames& frames, int warmup, int steps, bool noDelay);
+
+struct BlockSetup {
+    std::string mexFile; // zelvanesl61.mexa64
+    std::string zvihome; // the stand-in solver's installation
+    std::string folder;  // working folder for the data file and the solver's files
+};
+
+// The block's callbacks in the order Simulink calls them, through the host
+// API, against the solver it launches.
+RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps);
+
+} // namespace zvbench
