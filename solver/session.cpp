@@ -1,6 +1,7 @@
 #include "solver/session.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -166,7 +167,6 @@ class Link {
     bool handshake();
     bool nextFrame(uint32_t* flag, int32_t* length);
     bool drain(int32_t bytes);
-    void drainPending();
     bool handleCall(int32_t length);
     bool answer(MessageBuffer* call, bool cut);
     bool sendFrame(const std::function<int(XSocket*)>& write, SendMode mode = SendMode::Whole);
@@ -194,6 +194,8 @@ class Link {
     Simulation sim_;
     bool running_ = false;
     FILE* results_ = nullptr;
+    std::string row_; // one results row, built before it is written
+    std::chrono::steady_clock::time_point flushedAt_;
 };
 
 bool Link::serve() {
@@ -301,41 +303,28 @@ const Fault* Link::faultFor(FaultKind kind, uint16_t id) const {
     return nullptr;
 }
 
-void Link::drainPending() {
-    // Whatever the block sent of the message is on its way already; a second
-    // of quiet means it has all arrived.
-    unsigned char scratch[512];
-    setXSocketTimeout(socket_, 1);
-    for (int32_t total = 0; total < SOLVER_MAX_MESSAGE; total += 512) {
-        int32_t length = sizeof scratch;
-        if (!readXSocket(socket_, scratch, &length) || length < 0) break;
-    }
-    setXSocketTimeout(socket_, 0);
-}
-
 void Link::closeLinkFromHere(const char* why) {
     console_.line("%s", why);
     sendFrame([](XSocket* s) { return writeMessageHeader(s, FLAG_CLOSE, 0); });
 }
 
 bool Link::handleCall(int32_t length) {
-    MessageBuffer* call = receiveFunctionHeader(socket_, length);
+    // The whole call comes off the stream first, in one read where it can:
+    // nothing of it is left to tell apart from the next message, whatever
+    // becomes of it.
+    MessageBuffer* call = receiveFunctionMessage(socket_, length);
     if (!call) {
-        // What is left of it cannot be told apart from the next message.
-        drainPending();
         closeLinkFromHere("Received a call the catalogue does not know; ending the link.");
         return false;
     }
     uint16_t id = call->functionId;
     ++calls_;
     ++callsOf_[id];
-    int32_t rest = length - call->total;
 
     for (const Fault& f : config_.faults) {
         if (f.kind == FaultKind::CloseAfter && answered_ >= f.count) {
-            bool drained = drain(rest);
             freeMessageBuffer(call);
-            if (drained) closeLinkFromHere("Closing the link (fault close-after).");
+            closeLinkFromHere("Closing the link (fault close-after).");
             return false;
         }
     }
@@ -352,10 +341,7 @@ bool Link::handleCall(int32_t length) {
     const Fault* callBack = faultFor(FaultKind::CallBack, id);
     const Fault* wrongId = faultFor(FaultKind::WrongId, id);
     if (drop || badFlag || callBack || wrongId) {
-        // The call is read to its end so that the block sees only what the fault sends.
-        bool drained = drain(rest);
         freeMessageBuffer(call);
-        if (!drained) return false;
         if (drop) {
             console_.line("Dropping the connection during %s (fault drop).", functionName(id));
             return false;
@@ -379,18 +365,8 @@ bool Link::handleCall(int32_t length) {
 
     bool cut = faultFor(FaultKind::Cut, id) != nullptr;
     bool ok = answer(call, cut);
-    // A failed unpack may have counted a field it never read.
-    bool known = call->total <= length;
-    int32_t unread = known ? length - call->total : 0;
     freeMessageBuffer(call);
-    if (ok && unread > 0) ok = drain(unread);
     if (!ok && !cut) {
-        // Unread bytes would turn the close into a reset that the block may
-        // see before the close frame.
-        if (known)
-            drain(unread);
-        else
-            drainPending();
         closeLinkFromHere("Could not serve the call; ending the link.");
         return false;
     }
@@ -559,15 +535,42 @@ void Link::startModel(const std::string& name, const std::string& product) {
     writeResults();
 }
 
+namespace {
+
+// The results' number format, "%.9g", without printf's cost: a row of a wide
+// model is hundreds of numbers, written at every step.
+void appendNumber(std::string& row, double value) {
+    char text[40];
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 9);
+    row.append(text, r.ptr);
+}
+
+// Rows reach the file at least this often, and whenever a run ends; a
+// flush per step would cost a write per step.
+const std::chrono::milliseconds RESULTS_FLUSH_PERIOD(200);
+
+} // namespace
+
 void Link::writeResults() {
     if (!results_) return;
-    fprintf(results_, "%.9g", sim_.time);
-    for (double u : sim_.inputs)
-        fprintf(results_, " %.9g", u);
-    for (double y : sim_.outputs)
-        fprintf(results_, " %.9g", y);
-    fprintf(results_, "\n");
-    fflush(results_);
+    row_.clear();
+    appendNumber(row_, sim_.time);
+    for (double u : sim_.inputs) {
+        row_ += ' ';
+        appendNumber(row_, u);
+    }
+    for (double y : sim_.outputs) {
+        row_ += ' ';
+        appendNumber(row_, y);
+    }
+    row_ += '\n';
+    fwrite(row_.data(), 1, row_.size(), results_);
+    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+    if (now - flushedAt_ >= RESULTS_FLUSH_PERIOD) {
+        fflush(results_);
+        flushedAt_ = now;
+    }
 }
 
 void Link::closeResults() {
@@ -591,6 +594,7 @@ void Link::advance(double dt, const double* values, int32_t count, int32_t* done
             }
         }
         console_.line("Simulation completed at time %g.", sim_.time);
+        if (results_) fflush(results_);
         if (sim_.reachedDuration(dt)) *doneSim = -2;
         return;
     }
@@ -602,6 +606,7 @@ void Link::advance(double dt, const double* values, int32_t count, int32_t* done
     writeResults();
     if (*doneSim == -1 && sim_.reachedDuration(dt)) {
         console_.line("Simulation completed at time %g.", sim_.time);
+        if (results_) fflush(results_);
         *doneSim = -2;
     }
 }
