@@ -41,6 +41,10 @@ struct SolverConfig {
 // Returns true when the block ended the link in order (close frame).
 bool serveLink(XSocket* socket, const SolverConfig& config, Console& console);
 
+// Appends value as printf's "%.9g" writes it: the number format of the
+// results file.
+void appendResultNumber(std::string& row, double value);
+
 // Sleeps up to the given time, in short slices, ending early on a stop request.
 void sleepUnlessStopped(double seconds);
 
