@@ -1,0 +1,96 @@
+// Runs inside the test process, with the block loaded once: what carries
+// over from one run to the next, and the sample-hit count.
+#include "engine.h"
+#include "run/run_support.h"
+
+#include <cmath>
+#include <unistd.h>
+
+using namespace runtest;
+
+namespace {
+
+TEST(ZvRunClock, LastSampleHitCountsAHitThatRoundingPushedPastTheStopTime) {
+    EXPECT_EQ(zvsim::lastSampleHit(12.0, 0.1), 120u);
+    EXPECT_EQ(zvsim::lastSampleHit(0.3, 0.1), 3u); // 0.3 / 0.1 is just below 3
+    EXPECT_EQ(zvsim::lastSampleHit(1.0, 0.3), 3u);
+    EXPECT_EQ(zvsim::lastSampleHit(0.0, 0.1), 0u);
+    EXPECT_EQ(zvsim::lastSampleHit(1e5, 0.1), 1000000u);
+    EXPECT_GT(zvsim::lastSampleHit(HUGE_VAL, 0.1), 1000000000000000u);
+    // The hit a million steps in carries no accumulated error.
+    EXPECT_EQ(zvsim::sampleHit(1000000, 0.1), 100000.0);
+}
+
+class ZvRunInProcess : public RunFolder {
+  protected:
+    void SetUp() override {
+        RunFolder::SetUp();
+        char here[4096];
+        ASSERT_NE(getcwd(here, sizeof here), nullptr);
+        home = here;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        setenv("ZVIHOME", ZVTEST_ZVIHOME, 1);
+        std::string error;
+        ASSERT_TRUE(library.open(ZVTEST_BLOCK, error)) << error;
+        zvhost::setCommandWindow([this](const std::string& text) { window += text; });
+    }
+    void TearDown() override {
+        zvhost::setCommandWindow({});
+        unsetenv("ZELVANE_FAULTS");
+        EXPECT_EQ(chdir(home.c_str()), 0);
+        RunFolder::TearDown();
+    }
+    // One run of the loaded block; its command window text in `window`.
+    zvsim::RunReport run(const std::string& source, const std::string& stopTime,
+                         const std::string& csv = "") {
+        window.clear();
+        zvsim::Options o;
+        std::string error;
+        const std::string t = "--stop-time=" + stopTime, s = "--duration-source=" + source;
+        const char* argv[] = {"zvsim",          "--model=tank",     "--product=ZVDEMO",
+                              "--timestep=0.5", "--input=1=step:1", t.c_str(),
+                              s.c_str()};
+        EXPECT_TRUE(zvsim::parseOptions(7, argv, o, error)) << error;
+        o.csvFile = csv;
+        zvsim::Engine engine(o);
+        engine.useEntry(library.entry(), "zelvanesl61");
+        return engine.simulate();
+    }
+
+    zvsim::MexLibrary library;
+    std::string home, window;
+};
+
+TEST_F(ZvRunInProcess, ARunEndsAsItsOwnWhateverTheRunBeforeIt) {
+    const size_t arraysBefore = zvhost::liveArrays();
+    zvsim::RunReport first = run("SIMULINK", "2", "first.csv");
+    ASSERT_EQ(first.end, zvsim::RunEnd::StopTime) << window;
+    const std::string firstWindow = window;
+    EXPECT_NE(firstWindow.find(COMPLETED), std::string::npos) << firstWindow;
+
+    // The solver completing first (run status -1) ...
+    EXPECT_EQ(run("ZELVANE", "12").end, zvsim::RunEnd::StoppedByBlock) << window;
+    EXPECT_NE(window.find(SIMULTANEOUS), std::string::npos) << window;
+    // ... the link failing after the start (2) ...
+    setenv("ZELVANE_FAULTS", "drop=SLCZVPWR:2", 1);
+    EXPECT_EQ(run("SIMULINK", "2").end, zvsim::RunEnd::Error) << window;
+    EXPECT_NE(window.find(INTERRUPTED), std::string::npos) << window;
+    // ... at time 0, leaving terminate out ...
+    setenv("ZELVANE_FAULTS", "drop=ZVUPDATE", 1);
+    EXPECT_EQ(run("SIMULINK", "2").end, zvsim::RunEnd::Aborted) << window;
+    // ... and a refusal at the start (1).
+    unsetenv("ZELVANE_FAULTS");
+    EXPECT_EQ(run("ZELVANE", "1").end, zvsim::RunEnd::Refused) << window;
+
+    zvsim::RunReport again = run("SIMULINK", "2", "again.csv");
+    EXPECT_EQ(again.end, zvsim::RunEnd::StopTime);
+    EXPECT_EQ(again.steps, first.steps);
+    EXPECT_EQ(window, firstWindow);
+    EXPECT_EQ(file("again.csv"), file("first.csv"));
+    EXPECT_NE(file("screen.zv").find("(doneSim 1)"), std::string::npos);
+
+    EXPECT_EQ(zvhost::pendingAllocations(), 0u);
+    EXPECT_EQ(zvhost::liveArrays(), arraysBefore);
+}
+
+} // namespace

@@ -1,0 +1,303 @@
+// Whole co-simulation runs: zvsim as a child process in a fresh folder,
+// driving the real block, which launches (or reaches) the stand-in solver.
+#include "run/child.h"
+#include "run/run_support.h"
+
+#include <csignal>
+#include <thread>
+
+using namespace runtest;
+
+namespace {
+
+const std::string TANK_SUMMARY_MODE1 = startSummary("tank", "ZVDEMO", "SIMULINK", "0.100000", 2, 3);
+
+class ZvRun : public RunFolder {
+  protected:
+    ChildResult zvsim(const std::vector<std::string>& args, std::vector<EnvChange> env = {},
+                      const std::function<void(pid_t, const std::string&)>& watch = {}) {
+        std::vector<std::string> argv = {ZVTEST_ZVSIM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<EnvChange> all = {{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
+                                      {"ZVIDEBUG", std::nullopt},
+                                      {"ZVIVERBOSE", std::nullopt},
+                                      {"ZELVANE_FAULTS", std::nullopt}};
+        all.insert(all.end(), env.begin(), env.end());
+        ChildResult r = runChild(argv, dir, all, watch);
+        EXPECT_FALSE(r.timedOut) << r.out << r.err;
+        return r;
+    }
+    // Model tank, Simulink's stop time governing, Timestep 0.1.
+    static std::vector<std::string> tank(const std::string& stopTime,
+                                         std::vector<std::string> more = {}) {
+        std::vector<std::string> args = {"--model",           "tank",     "--product",  "ZVDEMO",
+                                         "--duration-source", "SIMULINK", "--timestep", "0.1",
+                                         "--stop-time",       stopTime};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+};
+
+// Rows of a whitespace- or comma-separated table, header dropped.
+std::vector<std::vector<double>> rows(const std::string& text) {
+    std::vector<std::vector<double>> table;
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        for (char& c : line)
+            if (c == ',') c = ' ';
+        std::istringstream fields(line);
+        std::vector<double> row;
+        double v;
+        while (fields >> v)
+            row.push_back(v);
+        table.push_back(row);
+    }
+    return table;
+}
+
+// ---- how a run ends ----
+
+TEST_F(ZvRun, StopTimeEndsWithTheFinalAdvanceAndTheSolverRunsOnAlone) {
+    ChildResult r = zvsim(tank("1", {"--input", "1=step:0.5", "--input", "2=2"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(commandWindow(r.out),
+              TANK_SUMMARY_MODE1 + NOTICE_GREATER + COMPLETED +
+                  "zvsim: the run reached its stop time, t = 1 s (11 sample hits).\n");
+    // Eleven advances took the solver to 1.1; then Simulink's end at its stop time.
+    EXPECT_NE(file("screen.zv").find("Simulink has finished (doneSim 1) at time 1.1;"),
+              std::string::npos)
+        << file("screen.zv");
+    // The solver went on to its own duration with the inputs at zero.
+    auto results = rows(file("tank.out"));
+    ASSERT_GT(results.size(), 12u);
+    EXPECT_EQ(results[11][2], 2.0);
+    EXPECT_NEAR(results.back()[0], 10.0, 1e-6);
+    EXPECT_EQ(results.back()[1], 0.0);
+    EXPECT_EQ(results.back()[2], 0.0);
+}
+
+TEST_F(ZvRun, OutputsAnswerInputsOneStepLater) {
+    ChildResult r = zvsim(tank("1.2", {"--input", "1=step:0.5", "--csv", "run.csv"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string csv = file("run.csv");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), "time,u1,u2,y1,y2,y3");
+    auto table = rows(csv);
+    ASSERT_EQ(table.size(), 13u); // t = 0, 0.1, ..., 1.2: the last hit counts
+    EXPECT_EQ(table.back()[0], 1.2);
+    for (size_t k = 0; k <= 5; ++k) {
+        EXPECT_EQ(table[k][1], k == 5 ? 1.0 : 0.0) << "u1 at hit " << k;
+        EXPECT_EQ(table[k][3], 0.0) << "y1 at hit " << k;
+        EXPECT_EQ(table[k][5], 0.0) << "y3 at hit " << k;
+    }
+    EXPECT_GT(table[6][3], 0.0); // gain +2
+    EXPECT_LT(table[6][5], 0.0); // gain -1.5
+    EXPECT_EQ(table[6][4], 0.0); // y2 follows u2, which stays 0
+}
+
+TEST_F(ZvRun, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance) {
+    ChildResult r = zvsim({"--model", "tank", "--product", "ZVDEMO", "--duration-source", "ZELVANE",
+                           "--timestep", "0.5", "--stop-time", "12", "--plot", "run.svg"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(commandWindow(r.out),
+              startSummary("tank", "ZVDEMO", "ZELVANE", "0.500000", 2, 3) + NOTICE_LESS_STOPS +
+                  SIMULTANEOUS +
+                  "zvsim: the block stopped the run after the sample hit at t = 9.5 s (20 sample "
+                  "hits).\n");
+    EXPECT_EQ(file("screen.zv").find("Simulink has finished"), std::string::npos);
+    const std::string svg = file("run.svg");
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find(">y3<"), std::string::npos); // every series has its legend entry
+}
+
+TEST_F(ZvRun, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
+    bool sent = false;
+    ChildResult r = zvsim(tank("inf"), {}, [&](pid_t pid, const std::string& out) {
+        if (!sent && out.find("very large.\n\n") != std::string::npos) {
+            kill(pid, SIGINT);
+            sent = true;
+        }
+    });
+    EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+    const std::string window = commandWindow(r.out);
+    EXPECT_EQ(window.rfind(TANK_SUMMARY_MODE1 + NOTICE_LESS_FILES, 0), 0u) << window;
+    const std::string tail = std::string(COMPLETED) + "zvsim: the run was interrupted with Ctrl-C";
+    EXPECT_NE(window.find(tail), std::string::npos) << window;
+    EXPECT_NE(file("screen.zv").find("Simulink has finished (doneSim 2)"), std::string::npos);
+}
+
+TEST_F(ZvRun, SecondCtrlCQuitsWhileTheSolverHangs) {
+    bool sent = false;
+    ChildResult r = zvsim(tank("1"), {{"ZELVANE_FAULTS", "stall=20@ZVUPDATE"}},
+                          [&](pid_t pid, const std::string& out) {
+                              if (sent || out.find("continue.\n\n") == std::string::npos) return;
+                              sent = true;
+                              // By now zvsim waits for the stalled answer.
+                              std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                              kill(pid, SIGINT);
+                              std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                              kill(pid, SIGINT);
+                          });
+    EXPECT_EQ(r.signal, SIGINT) << r.out;
+    EXPECT_EQ(r.out.find("The Simulink simulation has completed"), std::string::npos);
+}
+
+// ---- the start ----
+
+struct Refusal {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<EnvChange> env;
+    std::string window;      // between the start summary and the end
+    std::string before = ""; // printed before the start summary (sizing)
+    int nIn = 2, nOut = 3;
+    bool solverStarted = true;
+};
+
+TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
+    writeTankVariant("v60.dat", "ZVSOLVER:VERSION=6.1", "ZVSOLVER:VERSION=6.0");
+    const std::string refused = "zvsim: the block refused to start the run.\n";
+    const std::vector<Refusal> cases = {
+        {"129 inputs",
+         tank("1", {"--inputs", "129"}),
+         {},
+         blockError("tank", "F*** S-function ZELVANESL61 may have a maximum of 128 inputs.\n") +
+             REFUSED,
+         "I*** The specified number of inputs in the S-function block is larger than the number "
+         "of Wiring Harness outputs in the Zelvane model.\n\t\tThe extra signals will not be "
+         "used.\n",
+         129,
+         3,
+         false},
+        {"missing data file",
+         {"--model", "absent", "--product", "ZVDEMO", "--duration-source", "SIMULINK", "--timestep",
+          "0.1", "--stop-time", "1"},
+         {},
+         blockError("absent",
+                    "F*** Specified ZV data file does not exist in the working folder.\n") +
+             REFUSED,
+         "Warning: block 'absent/Zelvane': No ZV data file specified or specified ZV data file "
+         "does not exist in the working folder\n.\n",
+         1,
+         1},
+        {"product mismatch",
+         {"--model", "tank", "--product", "ZVOTHER", "--duration-source", "SIMULINK", "--timestep",
+          "0.1", "--stop-time", "1"},
+         {},
+         blockError("tank", "F*** Specified product code does not match with the one that was "
+                            "used to create the specified ZV data file.\n") +
+             REFUSED},
+        {"data file of another version",
+         {"--model", "v60", "--product", "ZVDEMO", "--duration-source", "SIMULINK", "--timestep",
+          "0.1", "--stop-time", "1"},
+         {},
+         blockError("v60", "F*** Specified ZV data file has not been created by a Zelvane v6.1 "
+                           "product. This S-function supports only v6.1 ZV data files.\n") +
+             REFUSED},
+        {"duration not below the stop time in mode 2",
+         {"--model", "tank", "--product", "ZVDEMO", "--duration-source", "ZELVANE", "--timestep",
+          "0.1", "--stop-time", "10"},
+         {},
+         blockError("tank", "F*** When Simulation Duration is chosen from ZELVANE, it must be "
+                            "less than the Simulink Stop Time.\n\n") +
+             REFUSED},
+        {"no ZVIHOME",
+         tank("1"),
+         {{"ZVIHOME", std::nullopt}},
+         blockError("tank", "F*** Error initializing socket.\n") + INTERRUPTED,
+         "",
+         2,
+         3,
+         false},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove((dir + "/screen.zv").c_str());
+        ChildResult r = zvsim(c.args, c.env);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        const std::string& model = c.args[1];
+        const std::string source = c.args[5];
+        EXPECT_EQ(commandWindow(r.out),
+                  c.before + startSummary(model, c.args[3], source, "0.100000", c.nIn, c.nOut) +
+                      c.window + refused);
+        EXPECT_EQ(!file("screen.zv").empty(), c.solverStarted);
+    }
+}
+
+TEST_F(ZvRun, StartNoticesCompareTheDurationWithTheStopTime) {
+    writeTankVariant("nodur.dat", "ZVSOLVER:DURATION=10", "");
+    struct Case {
+        const char* model;
+        const char* source;
+        const char* stopTime;
+        std::string notice;
+        std::string end;
+    };
+    const std::vector<Case> cases = {
+        {"nodur", "SIMULINK", "0.5", NOTICE_UNKNOWN, COMPLETED},
+        {"tank", "SIMULINK", "10", "", COMPLETED}, // equal: nothing to say
+        {"tank", "ZELVANE", "inf", NOTICE_LESS_STOPS, SIMULTANEOUS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.source + " " + c.stopTime);
+        ChildResult r = zvsim({"--model", c.model, "--product", "ZVDEMO", "--duration-source",
+                               c.source, "--timestep", "0.5", "--stop-time", c.stopTime});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::string window = commandWindow(r.out);
+        const std::string start =
+            startSummary(c.model, "ZVDEMO", c.source, "0.500000", 2, 3) + c.notice + c.end;
+        EXPECT_EQ(window.rfind(start, 0), 0u) << window;
+    }
+}
+
+// ---- the link failing ----
+
+TEST_F(ZvRun, SolverLostAtTimeZeroEndsTheCallWithTheErrstopHint) {
+    // Also a solver answering with more outputs than the block has room for.
+    for (const char* fault : {"drop=ZVUPDATE", "too-many-outputs=4000"}) {
+        SCOPED_TRACE(fault);
+        ChildResult r = zvsim(tank("1"), {{"ZELVANE_FAULTS", fault}});
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_EQ(commandWindow(r.out),
+                  TANK_SUMMARY_MODE1 + NOTICE_GREATER + SOLVER_ERROR +
+                      blockError("tank", ERRSTOP_HINT) +
+                      "zvsim: the run was aborted by the block at t = 0 s; terminate was not "
+                      "called.\n");
+    }
+}
+
+TEST_F(ZvRun, SolverLostLaterStopsTheRunAsAFailure) {
+    ChildResult r = zvsim(tank("1"), {{"ZELVANE_FAULTS", "drop=SLCZVPWR:5"}});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string window = commandWindow(r.out);
+    EXPECT_EQ(window.rfind(TANK_SUMMARY_MODE1 + NOTICE_GREATER + SOLVER_ERROR, 0), 0u) << window;
+    const std::string end =
+        blockError("tank", "F*** An error has occurred in the ZELVANE application.\n") +
+        INTERRUPTED + "zvsim: the run ended with an error at t = 0.4 s (4 sample hits).\n";
+    ASSERT_GE(window.size(), end.size());
+    EXPECT_EQ(window.substr(window.size() - end.size()), end) << window;
+    EXPECT_EQ(window.find("The Simulink simulation has completed"), std::string::npos);
+}
+
+TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
+    Background solver;
+    ASSERT_TRUE(startBackground({ZVTEST_ZELVANE, "--listen", "0"}, dir, solver));
+    std::string said;
+    ASSERT_TRUE(solver.waitFor("\n", said)) << said;
+    int port = 0;
+    ASSERT_EQ(std::sscanf(said.c_str(), "listening on port %d", &port), 1) << said;
+    write("zvlink.prm", "HOST=127.0.0.1\nPORT=" + std::to_string(port) + "\n");
+
+    ChildResult r = zvsim(tank("0.5"), {{"ZVIHOME", std::nullopt}});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(commandWindow(r.out),
+              TANK_SUMMARY_MODE1 + NOTICE_GREATER + COMPLETED +
+                  "zvsim: the run reached its stop time, t = 0.5 s (6 sample hits).\n");
+    solver.stop();
+    const std::string screen = file("screen.zv");
+    EXPECT_NE(screen.find("Block connected"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("(doneSim 1)"), std::string::npos) << screen;
+}
+
+} // namespace
