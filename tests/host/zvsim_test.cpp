@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -51,13 +52,14 @@ TEST(ZvsimOptions, DefaultsAndEveryOption) {
 
     const std::string usage = zvsim::usageText();
     for (const char* name : {"--size-only", "--model", "--product", "--duration-source",
-                             "--timestep", "--inputs", "--outputs", "--block", "--help"})
+                             "--timestep", "--inputs", "--outputs", "--block", "--help",
+                             "--stop-time", "--input", "--signals", "--csv", "--plot", "step:"})
         EXPECT_NE(usage.find(name), std::string::npos) << name;
 
-    const char* bad[][3] = {{"zvsim", "--timestep", "fast"},
-                            {"zvsim", "--inputs", "2x"},
-                            {"zvsim", "--frobnicate", "1"},
-                            {"zvsim", "--size-only", "--model"}};
+    const char* bad[][3] = {{"zvsim", "--timestep", "fast"}, {"zvsim", "--inputs", "2x"},
+                            {"zvsim", "--frobnicate", "1"},  {"zvsim", "--size-only", "--model"},
+                            {"zvsim", "--stop-time", "-1"},  {"zvsim", "--stop-time", "nan"},
+                            {"zvsim", "--input", "0=1"},     {"zvsim", "--signals", "1;wobble:2"}};
     for (auto& argv : bad) {
         zvsim::Options fresh;
         error.clear();
@@ -65,6 +67,21 @@ TEST(ZvsimOptions, DefaultsAndEveryOption) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_EQ(zvsim::mexFileName("/opt/bin/zelvanesl61.mexa64"), "zelvanesl61");
+
+    // The run's options; signals given later win, in command-line order.
+    const char* run[] = {"zvsim",    "--stop-time=inf", "--signals", "1;2;3",       "--input",
+                         "2=step:1", "--csv",           "a.csv",     "--plot=b.svg"};
+    zvsim::Options r;
+    ASSERT_TRUE(zvsim::parseOptions(9, run, r, error)) << error;
+    EXPECT_TRUE(std::isinf(r.stopTime));
+    EXPECT_EQ(r.csvFile, "a.csv");
+    EXPECT_EQ(r.plotFile, "b.svg");
+    EXPECT_EQ(r.signals.highestElement(), 3);
+    double u[3];
+    r.signals.sample(2.0, u, 3);
+    EXPECT_EQ(u[0], 1.0);
+    EXPECT_EQ(u[1], 1.0);
+    EXPECT_EQ(u[2], 3.0);
 }
 
 #ifdef ZVSIM_PROGRAM
@@ -139,13 +156,17 @@ TEST_F(ZvsimSizeOnly, RequestedWidthsWinWithTheirNotices) {
                      "output port width: 0\n");
 }
 
-TEST_F(ZvsimSizeOnly, MissingDataFileWarnsAndInheritedWidthsResolveToOne) {
+TEST_F(ZvsimSizeOnly, MissingDataFileWarnsAndInheritedWidthsFollowTheSignals) {
+    const std::string warning = "Warning: block 'absent/Zelvane': No ZV data file specified or "
+                                "specified ZV data file does not exist in the working folder\n.\n";
     ProgramRun r = zvsim("--size-only --model absent");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Warning: block 'absent/Zelvane': No ZV data file specified or specified ZV "
-                     "data file does not exist in the working folder\n.\n"
-                     "input port width: 1\n"
-                     "output port width: 1\n");
+    EXPECT_EQ(r.out, warning + "input port width: 1\noutput port width: 1\n");
+    // The input takes as many elements as the signals name; the output the input's width.
+    r = zvsim("--size-only --model absent --signals '1;2' --input 3=step:1");
+    EXPECT_EQ(r.out, warning + "input port width: 3\noutput port width: 3\n");
+    r = zvsim("--size-only --model absent --inputs 2 --input '*=1'");
+    EXPECT_EQ(r.out, warning + "input port width: 2\noutput port width: 2\n");
 }
 
 TEST_F(ZvsimSizeOnly, ErrorStatusIsShownAndEndsWithFailure) {
