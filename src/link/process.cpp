@@ -133,6 +133,9 @@ int startSolverProcess(const char* commandLine) {
             sigset_t none;
             sigemptyset(&none);
             sigprocmask(SIG_SETMASK, &none, nullptr);
+            // A session of its own: a Ctrl-C typed at the host's terminal is
+            // for the host, which then ends the run in order with the solver.
+            setsid();
             closeInheritedFiles(report[1]);
             execv(program, argv);
             reportAndExit(report[1], 127);
