@@ -86,11 +86,16 @@ bool waitReadable(XSocket* socket) {
 // is far below a millionth of the last digit, so any value whose tenth digit
 // and beyond come that close to a rounding tie, or that is out of the range
 // of exact powers of ten, is left to to_chars.
-void appendResultNumber(std::string& row, double value) {
+char* writeResultNumber(char* out, double value) {
     static const double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const double magnitude = std::fabs(value);
+    if (magnitude == 0.0) {
+        if (std::signbit(value)) *out++ = '-';
+        *out++ = '0';
+        return out;
+    }
     int exponent2 = 0;
     if (std::isfinite(value) && magnitude != 0.0) std::frexp(magnitude, &exponent2);
     // magnitude < 2^exponent2, so its decimal exponent is this or one less.
@@ -113,11 +118,8 @@ void appendResultNumber(std::string& row, double value) {
     double whole = std::floor(scaled);
     const double fraction = scaled - whole;
     if (!exact || std::fabs(fraction - 0.5) < 1e-6) {
-        char text[40];
-        const std::to_chars_result r =
-            std::to_chars(text, text + sizeof text, value, std::chars_format::general, 9);
-        row.append(text, r.ptr);
-        return;
+        return std::to_chars(out, out + RESULT_NUMBER_MAX, value, std::chars_format::general, 9)
+            .ptr;
     }
     if (fraction > 0.5) whole += 1.0;
     if (whole >= 1e9) {
@@ -132,8 +134,7 @@ void appendResultNumber(std::string& row, double value) {
     while (n > 1 && digits[n - 1] == '0')
         --n;
 
-    char text[40];
-    char* p = text;
+    char* p = out;
     if (value < 0) *p++ = '-';
     if (x < -4 || x >= 9) {
         *p++ = digits[0];
@@ -160,7 +161,7 @@ void appendResultNumber(std::string& row, double value) {
         for (int i = 0; i < n; ++i)
             *p++ = digits[i];
     }
-    row.append(text, p);
+    return p;
 }
 
 namespace {
@@ -615,6 +616,8 @@ void Link::startModel(const std::string& name, const std::string& product) {
         console_.line("Cannot write %s.", resultsName.c_str());
         return;
     }
+    // A row of a wide model is kilobytes: a small buffer would write every step.
+    setvbuf(results_, nullptr, _IOFBF, 1 << 18);
     fprintf(results_, "time");
     for (size_t i = 0; i < sim_.inputs.size(); ++i)
         fprintf(results_, " u%zu", i + 1);
@@ -634,18 +637,19 @@ const std::chrono::milliseconds RESULTS_FLUSH_PERIOD(200);
 
 void Link::writeResults() {
     if (!results_) return;
-    row_.clear();
-    appendResultNumber(row_, sim_.time);
+    const size_t numbers = 1 + sim_.inputs.size() + sim_.outputs.size();
+    row_.resize(numbers * (RESULT_NUMBER_MAX + 1) + 1);
+    char* p = writeResultNumber(&row_[0], sim_.time);
     for (double u : sim_.inputs) {
-        row_ += ' ';
-        appendResultNumber(row_, u);
+        *p++ = ' ';
+        p = writeResultNumber(p, u);
     }
     for (double y : sim_.outputs) {
-        row_ += ' ';
-        appendResultNumber(row_, y);
+        *p++ = ' ';
+        p = writeResultNumber(p, y);
     }
-    row_ += '\n';
-    fwrite(row_.data(), 1, row_.size(), results_);
+    *p++ = '\n';
+    fwrite(row_.data(), 1, size_t(p - row_.data()), results_);
     const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
     if (now - flushedAt_ >= RESULTS_FLUSH_PERIOD) {
         fflush(results_);

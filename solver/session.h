@@ -41,9 +41,11 @@ struct SolverConfig {
 // Returns true when the block ended the link in order (close frame).
 bool serveLink(XSocket* socket, const SolverConfig& config, Console& console);
 
-// Appends value as printf's "%.9g" writes it: the number format of the
-// results file.
-void appendResultNumber(std::string& row, double value);
+// Writes value as printf's "%.9g" does, the number format of the results
+// file, without a terminating zero; at most RESULT_NUMBER_MAX characters.
+// Returns the end of what it wrote.
+#define RESULT_NUMBER_MAX 32
+char* writeResultNumber(char* out, double value);
 
 // Sleeps up to the given time, in short slices, ending early on a stop request.
 void sleepUnlessStopped(double seconds);

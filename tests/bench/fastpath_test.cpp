@@ -274,8 +274,8 @@ TEST(SolverResultNumbers, MatchPrintfNineSignificantDigits) {
     }
     int wrong = 0;
     for (double v : values) {
-        std::string row;
-        appendResultNumber(row, v);
+        char text[RESULT_NUMBER_MAX + 8];
+        const std::string row(text, writeResultNumber(text, v));
         if (row != printed(v) && ++wrong <= 10)
             ADD_FAILURE() << printed(v) << " written as " << row;
     }
