@@ -82,6 +82,18 @@ long long receiveOnce(XSocket* s, void* buffer, int32_t length, XSocketAddress* 
     return n;
 }
 
+// Serves a read from bytes already received; 0 when there are none.
+int takeReadAhead(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source) {
+    int32_t held = s->readAheadEnd - s->readAheadStart;
+    if (held <= 0) return 0;
+    int32_t n = *length < held ? *length : held;
+    memcpy(buffer, s->readAhead + s->readAheadStart, (size_t)n);
+    s->readAheadStart += n;
+    if (source != nullptr) *source = s->remoteAddress;
+    *length = n;
+    return 1;
+}
+
 int readStream(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source) {
     if (!hasHandle(s)) {
         recordLibraryError(s, XERROR_SOCKET_CLOSED, readFailed);
@@ -94,14 +106,27 @@ int readStream(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source
     // Asking for nothing gets nothing; a receive of 0 bytes would be
     // mistaken for the end of the stream.
     if (*length == 0) return 1;
+    if (takeReadAhead(s, buffer, length, source)) return 1;
     if (s->timeout > 0 && !waitXSocket(s, 1)) return 0;
-    long long n = receiveOnce(s, buffer, *length, source);
+    // A small read takes whatever has arrived, up to the read-ahead size.
+    bool ahead = *length < XSOCKET_READ_AHEAD_SIZE;
+    long long n = ahead ? receiveOnce(s, s->readAhead, XSOCKET_READ_AHEAD_SIZE, source)
+                        : receiveOnce(s, buffer, *length, source);
     if (n < 0) {
         recordPlatformError(s, readFailed);
         return 0;
     }
-    *length = n == 0 ? -1 : (int32_t)n;
-    return 1;
+    if (n == 0) {
+        *length = -1;
+        return 1;
+    }
+    if (!ahead) {
+        *length = (int32_t)n;
+        return 1;
+    }
+    s->readAheadStart = 0;
+    s->readAheadEnd = (int32_t)n;
+    return takeReadAhead(s, buffer, length, nullptr);
 }
 
 int32_t writeStream(XSocket* s, const void* data, int32_t length,
@@ -175,6 +200,8 @@ void releaseXSocket(XSocket* s) {
 int closeXSocket(XSocket* s) {
     if (s == nullptr) return 0;
     if (!hasHandle(s)) return 1;
+    // What was received on this connection means nothing on the next one.
+    s->readAheadStart = s->readAheadEnd = 0;
     if (xsocketCloseHandle(s->handle) != 0) {
         recordPlatformError(s, "Error while trying to close the socket.");
         if (XSOCKET_FAILED_CLOSE_KEEPS_HANDLE) return 0;
@@ -414,6 +441,8 @@ int getXSocketTimeout(const XSocket* s, int32_t* seconds) {
 }
 
 int waitXSocket(XSocket* s, int forReading) {
+    // Bytes already received are ready to be read, whatever the platform says.
+    if (forReading && s->readAheadEnd > s->readAheadStart) return 1;
     int ready = xsocketWaitHandle(s->handle, forReading, s->timeout);
     if (ready < 0) {
         recordPlatformError(s, "Error while in select.");

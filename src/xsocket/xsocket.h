@@ -21,6 +21,8 @@ enum {
     XERROR_UNKNOWN = 10 // ends every search of the error table
 };
 
+#define XSOCKET_READ_AHEAD_SIZE 4096
+
 struct XSocket {
     XSocketHandle handle;         // XSOCKET_INVALID_HANDLE when unopened
     XSocketAddress remoteAddress; // peer: connect target, or filled by accept
@@ -30,6 +32,12 @@ struct XSocket {
     uint8_t libraryError; // 1: errorCode is an XERROR_*; 0: a platform error number
     int32_t errorCode;
     char* errorMessage; // owned; what failed last, or nullptr
+    // Bytes received but not yet read: a small stream read takes what has
+    // arrived in one receive, so that a small frame costs one system call,
+    // not one per field.
+    int32_t readAheadStart;
+    int32_t readAheadEnd;
+    char readAhead[XSOCKET_READ_AHEAD_SIZE];
 };
 
 // Socket layer start and stop (WSAStartup / WSACleanup; no-ops on POSIX).
