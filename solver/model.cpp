@@ -135,6 +135,7 @@ void Simulation::start(const ModelFile& model) {
     time = 0.0;
     duration = model.duration;
     lags = model.lags;
+    alphas.clear();
     inputs.assign(static_cast<size_t>(model.inputCount), 0.0);
     outputs.assign(lags.size(), 0.0);
 }
@@ -143,12 +144,17 @@ void Simulation::step(double dt, const double* values, int count) {
     for (size_t i = 0; i < inputs.size(); ++i)
         inputs[i] = (values && static_cast<int>(i) < count) ? values[i] : 0.0;
     if (!(dt > 0.0) || !std::isfinite(dt)) return;
+    if (alphas.size() != lags.size() || alphasFor != dt) {
+        alphas.resize(lags.size());
+        // The exact response over one step to an input held constant during it.
+        for (size_t j = 0; j < lags.size(); ++j)
+            alphas[j] = lags[j].tau > 0.0 ? 1.0 - std::exp(-dt / lags[j].tau) : 1.0;
+        alphasFor = dt;
+    }
     for (size_t j = 0; j < lags.size(); ++j) {
         const Lag& lag = lags[j];
         double u = lag.input >= 0 ? inputs[static_cast<size_t>(lag.input)] : 0.0;
-        // The exact response over one step to an input held constant during it.
-        double alpha = lag.tau > 0.0 ? 1.0 - std::exp(-dt / lag.tau) : 1.0;
-        outputs[j] += alpha * (lag.gain * u - outputs[j]);
+        outputs[j] += alphas[j] * (lag.gain * u - outputs[j]);
     }
     time += dt;
 }

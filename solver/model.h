@@ -51,6 +51,10 @@ struct Simulation {
     std::vector<double> outputs; // current harness outputs
     std::vector<Lag> lags;
     double duration = -1.0;
+    // Each lag's step factor for the step length last used: the step hardly
+    // ever changes, and recomputing an exponential per lag and step is not free.
+    std::vector<double> alphas;
+    double alphasFor = 0.0;
 
     void start(const ModelFile& model);
     // Advances by dt with the given block inputs: values beyond the harness

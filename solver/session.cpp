@@ -13,6 +13,7 @@
 #include "protocol/protocol.h"
 #include "remote/catalogue.h"
 #include "solver/model.h"
+#include "solver/results.h"
 
 volatile std::sig_atomic_t solverStopRequested = 0;
 
@@ -279,10 +280,8 @@ class Link {
     std::string modelName_;
     Simulation sim_;
     bool running_ = false;
-    FILE* results_ = nullptr;
+    ResultsFile results_;
     bool rowPending_ = false; // the row of the last advance is still to be written
-    std::string row_;         // one results row, built before it is written
-    std::chrono::steady_clock::time_point flushedAt_;
 };
 
 bool Link::serve() {
@@ -611,55 +610,19 @@ void Link::startModel(const std::string& name, const std::string& product) {
 
     std::string base = dataFileName(name);
     std::string resultsName = base.substr(0, base.size() - 4) + ".out";
-    results_ = fopen(resultsName.c_str(), "w");
-    if (!results_) {
+    if (!results_.open(resultsName, sim_.inputs.size(), sim_.outputs.size())) {
         console_.line("Cannot write %s.", resultsName.c_str());
         return;
     }
-    // A row of a wide model is kilobytes: a small buffer would write every step.
-    setvbuf(results_, nullptr, _IOFBF, 1 << 18);
-    fprintf(results_, "time");
-    for (size_t i = 0; i < sim_.inputs.size(); ++i)
-        fprintf(results_, " u%zu", i + 1);
-    for (size_t j = 0; j < sim_.outputs.size(); ++j)
-        fprintf(results_, " y%zu", j + 1);
-    fprintf(results_, "\n");
     writeResults();
 }
 
-namespace {
-
-// Rows reach the file at least this often, and whenever a run ends; a
-// flush per step would cost a write per step.
-const std::chrono::milliseconds RESULTS_FLUSH_PERIOD(200);
-
-} // namespace
-
 void Link::writeResults() {
-    if (!results_) return;
-    const size_t numbers = 1 + sim_.inputs.size() + sim_.outputs.size();
-    row_.resize(numbers * (RESULT_NUMBER_MAX + 1) + 1);
-    char* p = writeResultNumber(&row_[0], sim_.time);
-    for (double u : sim_.inputs) {
-        *p++ = ' ';
-        p = writeResultNumber(p, u);
-    }
-    for (double y : sim_.outputs) {
-        *p++ = ' ';
-        p = writeResultNumber(p, y);
-    }
-    *p++ = '\n';
-    fwrite(row_.data(), 1, size_t(p - row_.data()), results_);
-    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
-    if (now - flushedAt_ >= RESULTS_FLUSH_PERIOD) {
-        fflush(results_);
-        flushedAt_ = now;
-    }
+    results_.add(sim_.time, sim_.inputs, sim_.outputs);
 }
 
 void Link::closeResults() {
-    if (results_) fclose(results_);
-    results_ = nullptr;
+    results_.close();
 }
 
 void Link::advance(double dt, const double* values, int32_t count, int32_t* doneSim) {
@@ -678,7 +641,7 @@ void Link::advance(double dt, const double* values, int32_t count, int32_t* done
             }
         }
         console_.line("Simulation completed at time %g.", sim_.time);
-        if (results_) fflush(results_);
+        results_.flush();
         if (sim_.reachedDuration(dt)) *doneSim = -2;
         return;
     }
@@ -690,7 +653,7 @@ void Link::advance(double dt, const double* values, int32_t count, int32_t* done
     if (*doneSim == -1 && sim_.reachedDuration(dt)) {
         writeResults();
         console_.line("Simulation completed at time %g.", sim_.time);
-        if (results_) fflush(results_);
+        results_.flush();
         *doneSim = -2;
     } else {
         // Written once the return is on its way: the block need not wait for it.

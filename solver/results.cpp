@@ -1,0 +1,105 @@
+#include "solver/results.h"
+
+#include <chrono>
+
+#include "solver/session.h"
+
+namespace {
+
+// Rows reach the disk at least this often while a run goes on.
+const std::chrono::milliseconds FLUSH_PERIOD(200);
+// A writer that falls this far behind (a slow disk) holds the solver back
+// instead of letting the queue grow without bound.
+const size_t MAX_QUEUED_NUMBERS = size_t(1) << 22;
+
+} // namespace
+
+bool ResultsFile::open(const std::string& path, size_t inputs, size_t outputs) {
+    close();
+    file_ = fopen(path.c_str(), "w");
+    if (!file_) return false;
+    // A row of a wide model is kilobytes: a small buffer would write every row.
+    setvbuf(file_, nullptr, _IOFBF, 1 << 18);
+    fprintf(file_, "time");
+    for (size_t i = 0; i < inputs; ++i)
+        fprintf(file_, " u%zu", i + 1);
+    for (size_t j = 0; j < outputs; ++j)
+        fprintf(file_, " y%zu", j + 1);
+    fprintf(file_, "\n");
+    width_ = 1 + inputs + outputs;
+    stop_ = flushAsked_ = busy_ = false;
+    queued_.clear();
+    worker_ = std::thread(&ResultsFile::run, this);
+    return true;
+}
+
+void ResultsFile::add(double time, const std::vector<double>& inputs,
+                      const std::vector<double>& outputs) {
+    if (!file_) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    written_.wait(lock, [&] { return queued_.size() < MAX_QUEUED_NUMBERS; });
+    queued_.push_back(time);
+    queued_.insert(queued_.end(), inputs.begin(), inputs.end());
+    queued_.insert(queued_.end(), outputs.begin(), outputs.end());
+    // A row is always whole, whatever the model's vectors hold.
+    queued_.resize(queued_.size() + width_ - (1 + inputs.size() + outputs.size()), 0.0);
+    if (!busy_) wake_.notify_one();
+}
+
+void ResultsFile::flush() {
+    if (!file_) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    flushAsked_ = true;
+    wake_.notify_one();
+    written_.wait(lock, [&] { return !flushAsked_; });
+}
+
+void ResultsFile::close() {
+    if (!file_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        wake_.notify_one();
+    }
+    worker_.join();
+    fclose(file_);
+    file_ = nullptr;
+}
+
+void ResultsFile::run() {
+    std::vector<double> rows;
+    std::string text;
+    auto flushedAt = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stop_ || flushAsked_ || !queued_.empty(); });
+        rows.swap(queued_);
+        bool flushing = flushAsked_ || stop_;
+        bool stopping = stop_;
+        busy_ = true;
+        written_.notify_all(); // room in the queue again
+        lock.unlock();
+
+        text.resize(rows.size() * (RESULT_NUMBER_MAX + 1) + 1);
+        char* p = &text[0];
+        for (size_t i = 0; i < rows.size(); ++i) {
+            p = writeResultNumber(p, rows[i]);
+            *p++ = (i + 1) % width_ == 0 ? '\n' : ' ';
+        }
+        fwrite(text.data(), 1, size_t(p - text.data()), file_);
+        rows.clear();
+        auto now = std::chrono::steady_clock::now();
+        if (flushing || now - flushedAt >= FLUSH_PERIOD) {
+            fflush(file_);
+            flushedAt = now;
+        }
+
+        lock.lock();
+        busy_ = false;
+        if (flushing && queued_.empty()) {
+            flushAsked_ = false;
+            written_.notify_all();
+        }
+        if (stopping && queued_.empty()) return;
+    }
+}
