@@ -240,6 +240,34 @@ TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
     }
 }
 
+TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
+    EXPECT_EQ(10, writeXSocket(client, "0123456789", 10));
+    char buffer[16] = {};
+    int32_t length = 4;
+    ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
+    ASSERT_EQ(4, length);
+    // The rest has left the platform's queue, yet it is ready to be read.
+    setXSocketTimeout(server, 1);
+    EXPECT_EQ(1, waitXSocket(server, 1));
+    length = sizeof buffer;
+    ASSERT_EQ(1, readXSocket(server, buffer + 4, &length));
+    EXPECT_EQ(6, length);
+    EXPECT_EQ(0, memcmp(buffer, "0123456789", 10));
+    // Drained: the next read waits on the platform again and times out.
+    length = sizeof buffer;
+    EXPECT_EQ(0, readXSocket(server, buffer, &length));
+    EXPECT_EQ(XSOCKET_ETIMEDOUT, server->errorCode);
+
+    // A close forgets what the connection had left unread.
+    EXPECT_EQ(3, writeXSocket(client, "abc", 3));
+    length = 1;
+    ASSERT_EQ(1, readXSocket(server, buffer, &length));
+    ASSERT_EQ(1, closeXSocket(server));
+    length = sizeof buffer;
+    EXPECT_EQ(0, readXSocket(server, buffer, &length));
+    EXPECT_EQ(XERROR_SOCKET_CLOSED, server->errorCode);
+}
+
 TEST_F(XSocketPairTest, ClosedRecordsAndTimeouts) {
     char buffer[8];
     int32_t length = sizeof buffer;
