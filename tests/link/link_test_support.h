@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "link/link.h"
-#include "log/test_support.h"
+#include "support/zvtest.h"
 #include "log/zvlog.h"
 
 namespace zvlinktest {

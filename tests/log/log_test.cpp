@@ -1,4 +1,4 @@
-#include "log/test_support.h"
+#include "support/zvtest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,11 @@
-// Helpers for tests that touch process-wide state: standard output, the
-// working folder, environment variables and the link log.
+// Helpers shared by the test folders: scratch folders, standard output,
+// environment variables and the link log, all process-wide state that a test
+// must leave as it found it.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -17,6 +19,37 @@ inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+inline void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// A scratch folder for the life of the object (the working folder is not changed).
+class TempDir {
+  public:
+    TempDir() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("zvtest-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // Writes a file in the folder and gives its path.
+    std::string file(const std::string& name, const std::string& content) const {
+        std::string p = path(name);
+        writeFile(p, content);
+        return p;
+    }
+    std::string path(const std::string& name = "") const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
 
 // A fresh working folder for the life of the object; also leaves the log
 // closed and at its initial level on the way in and out.
