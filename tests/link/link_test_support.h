@@ -1,12 +1,11 @@
 // A scripted solver for link tests: a raw loopback socket driven from a
-// thread, so that the wire bytes are the test's own and not the protocol
-// library's. Every wait is bounded.
+// thread, so that the wire bytes are the test's own. Every wait is bounded.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,8 +17,8 @@
 #include <vector>
 
 #include "link/link.h"
-#include "support/zvtest.h"
 #include "log/zvlog.h"
+#include "support/zvtest.h"
 
 namespace zvlinktest {
 
@@ -33,10 +32,14 @@ inline Bytes beDouble(double d) {
     memcpy(&u, &d, 8);
     return be32(uint32_t(u >> 32)) + be32(uint32_t(u));
 }
-inline Bytes beFloat(float f) {
-    uint32_t u;
-    memcpy(&u, &f, 4);
-    return be32(u);
+inline Bytes beFloats(std::initializer_list<float> values) {
+    Bytes out;
+    for (float f : values) {
+        uint32_t u;
+        memcpy(&u, &f, 4);
+        out += be32(u);
+    }
+    return out;
 }
 inline Bytes text(const std::string& t) {
     return be32(uint32_t(t.size())) + t;
@@ -62,19 +65,22 @@ inline int loopbackSocket(uint16_t* port) {
     return fd;
 }
 
-// Accepts one block; the script runs in a thread and the connection is
-// closed when it ends.
+// Accepts one block and runs the script on it in a thread; the connection
+// closes when the script ends. Every wait gives up after 10 seconds.
 class FakeSolver {
   public:
-    FakeSolver() : listener(loopbackSocket(&port)) { listen(listener, 1); }
+    FakeSolver() : listener(loopbackSocket(&port)) {
+        listen(listener, 1);
+        limitWaits(listener);
+    }
     ~FakeSolver() {
         join();
         close(listener);
     }
     void start(std::function<void(FakeSolver&)> script) {
         worker = std::thread([this, script] {
-            if (!readable(listener)) return;
-            conn = accept(listener, nullptr, nullptr);
+            if ((conn = accept(listener, nullptr, nullptr)) < 0) return;
+            limitWaits(conn);
             script(*this);
             close(conn);
         });
@@ -86,8 +92,9 @@ class FakeSolver {
     Bytes readFrame() {
         Bytes h = readExact(8);
         if (h.size() < 8) return {};
-        uint32_t length = uint32_t(uint8_t(h[4])) << 24 | uint32_t(uint8_t(h[5])) << 16 |
-                          uint32_t(uint8_t(h[6])) << 8 | uint8_t(h[7]);
+        uint32_t length = 0;
+        for (int i = 4; i < 8; ++i)
+            length = length << 8 | uint8_t(h[i]);
         Bytes body = readExact(length);
         return body.size() == length ? h + body : Bytes();
     }
@@ -101,7 +108,7 @@ class FakeSolver {
     // True when the block closed its end in time.
     bool readEnd() {
         char c;
-        return readable(conn) && recv(conn, &c, 1, 0) == 0;
+        return recv(conn, &c, 1, 0) == 0;
     }
 
     uint16_t port = 0;
@@ -109,18 +116,13 @@ class FakeSolver {
   private:
     Bytes readExact(size_t n) {
         Bytes out(n, '\0');
-        size_t got = 0;
-        while (got < n && readable(conn)) {
-            ssize_t r = recv(conn, &out[got], n - got, 0);
-            if (r <= 0) break;
-            got += size_t(r);
-        }
-        out.resize(got);
+        ssize_t got = n ? recv(conn, &out[0], n, MSG_WAITALL) : 0;
+        out.resize(got > 0 ? size_t(got) : 0);
         return out;
     }
-    static bool readable(int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, 10000) == 1;
+    static void limitWaits(int fd) {
+        timeval limit{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
     int listener, conn = -1;
     std::thread worker;

@@ -1,7 +1,6 @@
 #include "support/zvtest.h"
 
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,7 +18,7 @@ struct SettingsCase {
 
 // Reads text as the settings file, giving the result and the log lines written.
 int readText(const std::string& text, LinkSettings* s, std::string* log) {
-    std::ofstream(LINK_SETTINGS_FILE, std::ios::binary) << text;
+    zvtest::writeFile(LINK_SETTINGS_FILE, text);
     memset(s, 'x', sizeof *s); // reading must define every field itself
     zvtest::StdoutCapture out;
     int ok = readLinkSettings(LINK_SETTINGS_FILE, s);

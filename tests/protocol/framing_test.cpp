@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
-#include "log/zvlog.h"
 #include "protocol/wire_peer.h"
+#include "support/zvtest.h"
 
 using namespace wiretest;
 
 namespace {
+
+std::string errorText(const XSocket* s) {
+    return s->errorMessage ? s->errorMessage : "";
+}
 
 TEST(ProtocolFramingOut, NumbersLeaveBigEndianAndTheCallerKeepsItsData) {
     WirePair pair;
@@ -88,29 +88,33 @@ TEST(ProtocolFramingIn, PeerClosingMidStreamGivesTheThreeOutcomes) {
     }
 }
 
-TEST(ProtocolFramingLog, BodyCutShortLogsThreeErrorLines) {
-    char path[] = "/tmp/zvprotocol-log.XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    ASSERT_TRUE(openLog(path));
-
+TEST(ProtocolFramingIn, BodyCutShortLogsThreeErrorLines) {
+    zvtest::LogSandbox sandbox;
+    ASSERT_TRUE(openLog("protocol.out"));
     WirePair pair;
     ASSERT_TRUE(pair.peerWrite(Wire().text("short").bytes));
     pair.closePeer();
     char body[10];
     EXPECT_FALSE(readMessageData(pair.local, body, 10));
     logXSocketError(pair.local);
-    setLogLevel(LOG_ERROR); // keep the closing notice out
-    closeLog();
-    setLogLevel(LOG_INFO);
+    zvtest::LogSandbox::resetLog();
+    EXPECT_EQ(zvtest::readFile("protocol.out"),
+              "ERROR: XERROR_INCOMPLETE_MESSAGE\n"
+              "ERROR:     Library Error: Message sent/received is not complete.\n"
+              "ERROR:     Error receiving entire message\n");
+}
 
-    std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
-    std::remove(path);
-    EXPECT_EQ(text, "ERROR: XERROR_INCOMPLETE_MESSAGE\n"
-                    "ERROR:     Library Error: Message sent/received is not complete.\n"
-                    "ERROR:     Error receiving entire message\n");
+TEST(ProtocolFramingIn, LengthOfTwoToTheThirtyFirstIsNegativeAndFitsNothing) {
+    WirePair pair;
+    ASSERT_TRUE(
+        pair.peerWrite(Wire().u32(FLAG_RETURN).u32(0x80000000u).u16(16).sig("([i]I)V").bytes));
+    uint32_t flag = 0;
+    int32_t length = 0;
+    ASSERT_TRUE(readMessageHeader(pair.local, &flag, &length));
+    EXPECT_LT(length, 0);
+    EXPECT_EQ(receiveFunctionHeader(pair.local, length), nullptr);
+    EXPECT_EQ(pair.local->errorCode, XERROR_INCOMPLETE_MESSAGE);
+    EXPECT_EQ(pair.localReadRest(), Wire().u16(16).sig("([i]I)V").bytes);
 }
 
 TEST(ProtocolMessageBuffer, MeasuringSumsSizesAndRefusesSizesThatWrap) {
@@ -125,19 +129,6 @@ TEST(ProtocolMessageBuffer, MeasuringSumsSizesAndRefusesSizesThatWrap) {
     EXPECT_FALSE(transferField(measure, &slot, 4, -1, FIELD_SEND));
     freeMessageBuffer(measure);
     EXPECT_TRUE(pair.peerReadAll().empty());
-}
-
-TEST(ProtocolFramingIn, LengthOfTwoToTheThirtyFirstIsNegativeAndFitsNothing) {
-    WirePair pair;
-    ASSERT_TRUE(
-        pair.peerWrite(Wire().u32(FLAG_RETURN).u32(0x80000000u).u16(16).sig("([i]I)V").bytes));
-    uint32_t flag = 0;
-    int32_t length = 0;
-    ASSERT_TRUE(readMessageHeader(pair.local, &flag, &length));
-    EXPECT_LT(length, 0);
-    EXPECT_EQ(receiveFunctionHeader(pair.local, length), nullptr);
-    EXPECT_EQ(pair.local->errorCode, XERROR_INCOMPLETE_MESSAGE);
-    EXPECT_EQ(pair.localReadRest(), Wire().u16(16).sig("([i]I)V").bytes);
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "protocol/wire_peer.h"
 #include "remote/catalogue.h"
 
 using namespace wiretest;
 
 namespace {
+
+const std::string ADVANCE = "([i]D[i]<D[b]I[b]I)V";
 
 TEST(ProtocolSignatureCheck, GrammarPointsAtTheFirstOffendingCharacter) {
     struct {
@@ -26,78 +26,47 @@ TEST(ProtocolMarshalOut, CallsAndReturnsMatchTheWireByteForByte) {
     int32_t sl = 0;
     ASSERT_TRUE(sendMessage(pair.local, FID_SLCLOSE, 1, &sl) &&
                 sendMessage(pair.local, FID_SLCLOSE, 0, &sl));
-    for (uint16_t id : {0, 19, 65535})
+    for (uint16_t id : {0, 19, 65535}) // unknown ids go out as "()V"
         ASSERT_TRUE(sendMessage(pair.local, id, 1));
     // GETCFDSPECIES: the call carries only the row length of its text block.
     int32_t species = 2, rows = 2, rowLength = 3, result = 7;
     char names[] = "COXN2_";
     char* text = names;
-    ASSERT_TRUE(
-        sendMessage(pair.local, FID_GETCFDSPECIES, 1, &species, &rows, &rowLength, &text, &result));
-    ASSERT_TRUE(
-        sendMessage(pair.local, FID_GETCFDSPECIES, 0, &species, &rows, &rowLength, &text, &result));
+    for (int isCall : {1, 0})
+        ASSERT_TRUE(sendMessage(pair.local, FID_GETCFDSPECIES, isCall, &species, &rows, &rowLength,
+                                &text, &result));
 
-    Wire w;
+    Wire w, speciesReturn;
     w.raw({0,    0,    0,    3,    0,    0,    0,    16, 0, 16, 0, 8,
            0x28, 0x5B, 0x69, 0x5D, 0x49, 0x29, 0x56, 0,  0, 0,  0, 0});
     w.raw(Wire().u16(16).sig("([i]I)V").frame(FLAG_RETURN));
     for (uint16_t id : {0, 19, 65535})
         w.raw(Wire().u16(id).sig("()V").frame(FLAG_CALL));
     w.raw(Wire().u16(9).sig("([o]I[o]<C)I").u32(3).frame(FLAG_CALL));
-    w.raw(Wire()
-              .u16(9)
-              .sig("([o]I[o]<C)I")
-              .u32(2)
-              .u32(2)
-              .u32(3)
-              .text("COXN2_")
-              .u32(7)
-              .frame(FLAG_RETURN));
+    speciesReturn.u16(9).sig("([o]I[o]<C)I").u32(2).u32(2).u32(3).text("COXN2_").u32(7);
+    w.raw(speciesReturn.frame(FLAG_RETURN));
     EXPECT_EQ(pair.peerReadAll(), w.bytes);
 }
 
-// The solver's side of the protocol serves one advance on its own thread.
-TEST(ProtocolMarshalRoundTrip, ServedAdvanceOverwritesTheBothWaysFields) {
+// The solver's side: the both-ways fields come in with the call and go back
+// changed in the return.
+TEST(ProtocolMarshalServe, AdvanceReturnCarriesTheBothWaysFields) {
     WirePair pair;
-    XSocket* solver = newXSocket();
-    solver->handle = pair.peer;
-    setXSocketTimeout(solver, 5);
-    pair.peer = -1;
-
-    std::vector<double> seen;
-    int served = 0;
-    std::thread peer([&] {
-        uint32_t flag = 0;
-        int32_t length = 0;
-        if (!readMessageHeader(solver, &flag, &length) || flag != FLAG_CALL) return;
-        MessageBuffer* call = receiveFunctionHeader(solver, length);
-        double delta = 0;
-        double* in = nullptr;
-        int32_t n = 0, doneSim = 0, adv = 0;
-        if (call && unpackFunctionCall(call, &delta, &n, &in, &doneSim, &adv) &&
-            call->total == length) {
-            seen.assign(in, in + n);
-            seen.push_back(delta);
-            doneSim = -2;
-            adv = n - 1;
-            served = sendFunctionReturn(call, &delta, &n, &in, &doneSim, &adv);
-        }
-        freeMessageBuffer(call);
-    });
-
-    double delta = 0.25;
-    double inputs[3] = {1.5, -2.5, 3.5};
-    double* data = inputs;
-    int32_t n = 3, doneSim = 1, adv = 0;
-    const int sent = sendMessage(pair.local, FID_SLCZVPWR, 1, &delta, &n, &data, &doneSim, &adv);
-    const int received = receiveReturn(pair.local, FID_SLCZVPWR, &delta, &n, &data, &doneSim, &adv);
-    peer.join();
-    releaseXSocket(solver);
-
-    ASSERT_TRUE(sent && served && received);
-    EXPECT_EQ(seen, (std::vector<double>{1.5, -2.5, 3.5, 0.25}));
-    EXPECT_EQ(doneSim, -2);
-    EXPECT_EQ(adv, 2);
+    const Bytes body =
+        Wire().u16(15).sig(ADVANCE).f64(0.25).u32(2).f64(1.5).f64(-2.5).u32(1).u32(0).bytes;
+    ASSERT_TRUE(pair.peerWrite(body));
+    MessageBuffer* call = receiveFunctionHeader(pair.local, int32_t(body.size()));
+    ASSERT_NE(call, nullptr);
+    double delta = 0, *in = nullptr;
+    int32_t n = 0, doneSim = 0, adv = 9;
+    EXPECT_TRUE(unpackFunctionCall(call, &delta, &n, &in, &doneSim, &adv));
+    EXPECT_TRUE(n == 2 && in[1] == -2.5 && doneSim == 1 && adv == 0);
+    doneSim = -2;
+    adv = 3;
+    EXPECT_TRUE(sendFunctionReturn(call, &delta, &n, &in, &doneSim, &adv));
+    freeMessageBuffer(call);
+    EXPECT_EQ(pair.peerReadAll(),
+              Wire().u16(15).sig(ADVANCE).u32(uint32_t(-2)).u32(3).frame(FLAG_RETURN));
 }
 
 Bytes updateReturn(int32_t count, uint16_t id = FID_ZVUPDATE) {
@@ -124,6 +93,7 @@ TEST(ProtocolMarshalIn, UpdateReturnIsBoundedByTheCallersCapacity) {
     };
     const double canary = -12345.0;
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         WirePair pair;
         double memory[130];
         std::fill(memory, memory + 130, canary);
@@ -131,10 +101,10 @@ TEST(ProtocolMarshalIn, UpdateReturnIsBoundedByTheCallersCapacity) {
         int32_t count = 128;
         ASSERT_TRUE(pair.peerWrite(c.frame));
         const bool fits = &c == &cases[0];
-        EXPECT_EQ(receiveReturn(pair.local, FID_ZVUPDATE, &count, &values), fits) << c.what;
-        EXPECT_EQ(count, 128) << c.what;
-        EXPECT_EQ(values[127], fits ? 128.0 : canary) << c.what;
-        EXPECT_TRUE(memory[0] == canary && memory[129] == canary) << c.what;
+        EXPECT_EQ(receiveReturn(pair.local, FID_ZVUPDATE, &count, &values), fits);
+        EXPECT_EQ(count, 128);
+        EXPECT_EQ(values[127], fits ? 128.0 : canary);
+        EXPECT_TRUE(memory[0] == canary && memory[129] == canary);
     }
 }
 
@@ -164,10 +134,9 @@ TEST(ProtocolMarshalIn, TextBlockReturnIsBoundedByRowsTimesRowLength) {
 }
 
 TEST(ProtocolMarshalServe, HostileCallsFailWithoutAllocatingPastTheFrame) {
-    const std::string advance = "([i]D[i]<D[b]I[b]I)V";
     const Bytes bodies[] = {
-        Wire().u16(15).sig(advance).f64(1).u32(0xFFFFFFFF).bytes,
-        Wire().u16(15).sig(advance).f64(1).u32(0x7FFFFFFF).bytes,
+        Wire().u16(15).sig(ADVANCE).f64(1).u32(0xFFFFFFFF).bytes,
+        Wire().u16(15).sig(ADVANCE).f64(1).u32(0x7FFFFFFF).bytes,
         Wire().u16(1).sig("([i]C[i]C)I").u32(1000).text("ab").bytes,
     };
     for (const Bytes& body : bodies) {

@@ -1,5 +1,6 @@
-// A connected stream pair for protocol tests: our end wrapped in an XSocket,
-// the peer's end a plain descriptor that writes and reads exact bytes.
+// A connected socket pair for protocol tests: our end an XSocket, the peer's
+// a plain descriptor that writes and reads exact bytes. Every wait is bounded,
+// so a protocol fault fails instead of hanging.
 #pragma once
 
 #include <sys/socket.h>
@@ -17,16 +18,12 @@ namespace wiretest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Builds wire bytes, big-endian.
+// Builds big-endian wire bytes.
 struct Wire {
     Bytes bytes;
     Wire& u16(uint16_t v) { return raw({uint8_t(v >> 8), uint8_t(v)}); }
     Wire& u32(uint32_t v) { return u16(uint16_t(v >> 16)).u16(uint16_t(v)); }
-    Wire& text(const std::string& s) {
-        for (char c : s)
-            bytes.push_back(uint8_t(c));
-        return *this;
-    }
+    Wire& text(const std::string& s) { return raw(Bytes(s.begin(), s.end())); }
     Wire& sig(const std::string& s) { return u16(uint16_t(s.size() + 1)).text(s).raw({0}); }
     Wire& f64(double d) {
         uint64_t v;
@@ -48,10 +45,9 @@ struct WirePair {
     XSocket* local = nullptr;
     int peer = -1;
 
-    WirePair() {
+    explicit WirePair(int type = SOCK_STREAM) {
         int fds[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
-        // Every wait is bounded, so a protocol fault fails instead of hanging.
+        if (socketpair(AF_UNIX, type, 0, fds) != 0) return;
         timeval limit{5, 0};
         setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         local = newXSocket();
@@ -68,13 +64,19 @@ struct WirePair {
         peer = -1;
     }
     bool peerWrite(const Bytes& b) { return write(peer, b.data(), b.size()) == ssize_t(b.size()); }
+    // One read: on a packet socket, one write of our side.
+    Bytes peerRead() {
+        Bytes b(65536);
+        const ssize_t n = recv(peer, b.data(), b.size(), 0);
+        b.resize(n > 0 ? size_t(n) : 0);
+        return b;
+    }
     // Everything our side wrote; our side stops writing first.
     Bytes peerReadAll() {
         shutdown(local->handle, SHUT_WR);
         Bytes out;
-        uint8_t chunk[4096];
-        for (ssize_t n; (n = read(peer, chunk, sizeof chunk)) > 0;)
-            out.insert(out.end(), chunk, chunk + n);
+        for (Bytes piece; !(piece = peerRead()).empty();)
+            out.insert(out.end(), piece.begin(), piece.end());
         return out;
     }
     // What is left unread on our side, once the peer has closed.
@@ -106,10 +108,6 @@ inline int receiveReturn(XSocket* s, uint16_t id, ...) {
     const int ok = receiveFunctionReturn(id, s, length, args);
     va_end(args);
     return ok;
-}
-
-inline std::string errorText(const XSocket* s) {
-    return s->errorMessage ? s->errorMessage : "";
 }
 
 } // namespace wiretest

@@ -25,14 +25,6 @@ std::string message(const XSocket* s) {
     return s->errorMessage ? s->errorMessage : "<none>";
 }
 
-std::string errorText(const XSocket* s, const char** name = nullptr) {
-    int size = getXSocketErrorText(s, nullptr, 0, nullptr);
-    std::string text((size_t)size, '#');
-    EXPECT_EQ(0, getXSocketErrorText(s, &text[0], size, name));
-    text.resize(strlen(text.c_str()));
-    return text;
-}
-
 // A listener on 127.0.0.1 with a system-chosen port, a client connected to it
 // and the accepted server side. Every wait is bounded by a time limit.
 struct XSocketPairTest : ::testing::Test {
@@ -54,11 +46,8 @@ struct XSocketPairTest : ::testing::Test {
 
 TEST(XSocketErrorTextTest, SizeProtocolForLibraryAndPlatformErrors) {
     SocketPtr s;
-    for (int platform = 0; platform < 2; platform++) {
-        if (platform)
-            setXSocketError(s, 0, XSOCKET_ETIMEDOUT, nullptr);
-        else
-            setXSocketError(s, 1, XERROR_INVALID_HOST, nullptr);
+    for (int library : {1, 0}) {
+        setXSocketError(s, library, library ? XERROR_INVALID_HOST : XSOCKET_ETIMEDOUT, nullptr);
         char buffer[512];
         memset(buffer, '#', sizeof buffer);
         int needed = getXSocketErrorText(s, buffer, 0, nullptr);
@@ -72,34 +61,34 @@ TEST(XSocketErrorTextTest, SizeProtocolForLibraryAndPlatformErrors) {
 }
 
 TEST(XSocketErrorTextTest, TextsAndNames) {
+    const std::string timedOut = "System Error: (" + std::to_string(XSOCKET_ETIMEDOUT) + ") - " +
+                                 strerror(XSOCKET_ETIMEDOUT);
+    const struct {
+        int library;
+        int32_t code;
+        std::string text;
+        const char* name;
+    } cases[] = {
+        {1, XERROR_SOCKET_CLOSED, "Library Error: Socket has been closed", "XERROR_SOCKET_CLOSED"},
+        {1, XERROR_UNKNOWN, "Library Error: Unknown Error Code", "n/a"},
+        {1, -1, "Library Error: Unknown Error Code", "n/a"},
+        {0, XSOCKET_ETIMEDOUT, timedOut, "System Error"},
+    };
     SocketPtr s;
-    const char* name = nullptr;
-    setXSocketError(s, 1, XERROR_SOCKET_CLOSED, nullptr);
-    EXPECT_EQ("Library Error: Socket has been closed", errorText(s, &name));
-    EXPECT_STREQ("XERROR_SOCKET_CLOSED", name);
-    setXSocketError(s, 1, XERROR_BAD_ARG, nullptr);
-    EXPECT_EQ("Library Error: Invalid argument value was specified.", errorText(s, &name));
-    EXPECT_STREQ("XERROR_BAD_ARG", name);
-    for (int32_t code : {10, 11, -1}) {
-        setXSocketError(s, 1, code, nullptr);
-        EXPECT_EQ("Library Error: Unknown Error Code", errorText(s, &name)) << code;
-        EXPECT_STREQ("n/a", name);
+    for (const auto& c : cases) {
+        setXSocketError(s, c.library, c.code, nullptr);
+        const char* name = nullptr;
+        std::string text(size_t(getXSocketErrorText(s, nullptr, 0, nullptr)), '#');
+        EXPECT_EQ(0, getXSocketErrorText(s, &text[0], int(text.size()), &name));
+        EXPECT_EQ(c.text, text.c_str());
+        EXPECT_STREQ(c.name, name);
     }
-    setXSocketError(s, 0, XSOCKET_ETIMEDOUT, nullptr);
-    EXPECT_EQ("System Error: (" + std::to_string(XSOCKET_ETIMEDOUT) + ") - " +
-                  strerror(XSOCKET_ETIMEDOUT),
-              errorText(s, &name));
-    EXPECT_STREQ("System Error", name);
 }
 
-TEST(XSocketRecordTest, LifecycleAndErrorRecording) {
+TEST(XSocketRecordTest, ReferenceCountsMessagesAndTimeLimits) {
     XSocket* s = newXSocket();
     ASSERT_NE(nullptr, s);
-    EXPECT_EQ(XSOCKET_INVALID_HANDLE, s->handle);
-    EXPECT_EQ(AF_INET, s->localAddress.sin_family);
-    EXPECT_EQ(1, s->refCount);
     EXPECT_EQ(1, closeXSocket(s)) << "closing an unopened record is a no-op";
-
     EXPECT_EQ(s, retainXSocket(s));
     releaseXSocket(s);
     EXPECT_EQ(1, s->refCount) << "a record held twice survives one release";
@@ -117,7 +106,6 @@ TEST(XSocketRecordTest, LifecycleAndErrorRecording) {
     EXPECT_EQ(7, seconds);
     EXPECT_EQ(XERROR_BAD_ARG, s->errorCode);
     EXPECT_EQ("Timeout value must be zero or greater.", message(s));
-    EXPECT_EQ(1, setXSocketTimeout(s, 0));
     releaseXSocket(s); // last holder: the sanitizer build catches a leak here
 }
 
@@ -149,7 +137,6 @@ TEST(XSocketSetupTest, RefusedAndInvalidConnects) {
         ASSERT_NE(0, freePort);
         EXPECT_EQ(0, initXSocket(probe));
         EXPECT_EQ(XERROR_SOCKET_INIT, probe->errorCode);
-        EXPECT_EQ(nullptr, probe->errorMessage);
     } // closed: nothing listens on freePort now
     SocketPtr refused;
     EXPECT_EQ(0, connectXSocketToAddress(refused, &loopback, freePort, nullptr, 0));
@@ -168,7 +155,6 @@ TEST(XSocketSetupTest, RefusedAndInvalidConnects) {
     EXPECT_EQ(XERROR_INVALID_PORTADDRESS, noPort->errorCode);
     EXPECT_EQ("Invalid port number encountered: 0.", message(noPort));
     EXPECT_EQ(0, connectXSocketToAddress(noPort, nullptr, 80, nullptr, 0));
-    EXPECT_EQ(XERROR_INVALID_PORTADDRESS, noPort->errorCode);
     EXPECT_EQ(XSOCKET_INVALID_HANDLE, noPort->handle);
 
     SocketPtr notListening, client;
@@ -238,6 +224,13 @@ TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
         ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
         EXPECT_EQ(-1, length) << "read " << i;
     }
+    // Our own closed end refuses both ways.
+    EXPECT_EQ(-1, writeXSocket(client, "x", 1));
+    EXPECT_EQ(1, client->libraryError);
+    EXPECT_EQ(XERROR_SOCKET_CLOSED, client->errorCode);
+    EXPECT_EQ("Error while trying to write data to the stream.", message(client));
+    EXPECT_EQ(0, readXSocket(client, buffer, &length));
+    EXPECT_EQ("Error while trying to read data from the stream.", message(client));
 }
 
 TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
@@ -257,6 +250,7 @@ TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
     length = sizeof buffer;
     EXPECT_EQ(0, readXSocket(server, buffer, &length));
     EXPECT_EQ(XSOCKET_ETIMEDOUT, server->errorCode);
+    EXPECT_EQ("select() timed out.", message(server));
 
     // A close forgets what the connection had left unread.
     EXPECT_EQ(3, writeXSocket(client, "abc", 3));
@@ -266,24 +260,6 @@ TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
     length = sizeof buffer;
     EXPECT_EQ(0, readXSocket(server, buffer, &length));
     EXPECT_EQ(XERROR_SOCKET_CLOSED, server->errorCode);
-}
-
-TEST_F(XSocketPairTest, ClosedRecordsAndTimeouts) {
-    char buffer[8];
-    int32_t length = sizeof buffer;
-    setXSocketTimeout(server, 1);
-    EXPECT_EQ(0, readXSocket(server, buffer, &length));
-    EXPECT_EQ(0, server->libraryError);
-    EXPECT_EQ(XSOCKET_ETIMEDOUT, server->errorCode);
-    EXPECT_EQ("select() timed out.", message(server));
-
-    ASSERT_EQ(1, closeXSocket(client));
-    EXPECT_EQ(-1, writeXSocket(client, "x", 1));
-    EXPECT_EQ(1, client->libraryError);
-    EXPECT_EQ(XERROR_SOCKET_CLOSED, client->errorCode);
-    EXPECT_EQ("Error while trying to write data to the stream.", message(client));
-    EXPECT_EQ(0, readXSocket(client, buffer, &length));
-    EXPECT_EQ("Error while trying to read data from the stream.", message(client));
 }
 
 TEST_F(XSocketPairTest, WritingToAGonePeerFailsWithoutKillingTheProcess) {
@@ -302,34 +278,15 @@ TEST_F(XSocketPairTest, WritingToAGonePeerFailsWithoutKillingTheProcess) {
 
 TEST_F(XSocketPairTest, OptionRoundTrips) {
     int flag = -1;
-    ASSERT_EQ(1, getXSocketKeepAlive(client, &flag));
-    EXPECT_EQ(1, flag) << "set up with keep-alive on";
-    ASSERT_EQ(1, setXSocketKeepAlive(client, 0));
-    ASSERT_EQ(1, getXSocketKeepAlive(client, &flag));
-    EXPECT_EQ(0, flag);
-    ASSERT_EQ(1, setXSocketNoDelay(client, 5));
-    ASSERT_EQ(1, getXSocketNoDelay(client, &flag));
-    EXPECT_EQ(1, flag);
-    ASSERT_EQ(1, setXSocketNoDelay(client, 0));
-    ASSERT_EQ(1, getXSocketNoDelay(client, &flag));
-    EXPECT_EQ(0, flag);
-
-    int32_t seconds = 0;
-    ASSERT_EQ(1, getXSocketLinger(client, &seconds));
-    EXPECT_EQ(-1, seconds);
-    ASSERT_EQ(1, setXSocketLinger(client, 1, 5));
-    ASSERT_EQ(1, getXSocketLinger(client, &seconds));
-    EXPECT_EQ(5, seconds);
+    EXPECT_TRUE(getXSocketKeepAlive(client, &flag) && flag == 1) << "set up with keep-alive on";
+    EXPECT_TRUE(setXSocketKeepAlive(client, 0) && getXSocketKeepAlive(client, &flag) && flag == 0);
+    EXPECT_TRUE(setXSocketNoDelay(client, 5) && getXSocketNoDelay(client, &flag) && flag == 1);
+    EXPECT_TRUE(setXSocketNoDelay(client, 0) && getXSocketNoDelay(client, &flag) && flag == 0);
+    int32_t value = 0;
+    EXPECT_TRUE(getXSocketLinger(client, &value) && value == -1) << value;
+    EXPECT_TRUE(setXSocketLinger(client, 1, 5) && getXSocketLinger(client, &value) && value == 5);
     EXPECT_EQ(0, setXSocketLinger(client, 1, 70000));
     EXPECT_EQ(XERROR_BAD_ARG, client->errorCode);
-
-    int32_t size = 0;
-    ASSERT_EQ(1, setXSocketRecvBufferSize(client, 65536));
-    ASSERT_EQ(1, getXSocketRecvBufferSize(client, &size));
-    EXPECT_GE(size, 65536);
-    ASSERT_EQ(1, setXSocketSendBufferSize(client, 65536));
-    ASSERT_EQ(1, getXSocketSendBufferSize(client, &size));
-    EXPECT_GE(size, 65536);
 
     ASSERT_EQ(3, writeXSocket(server, "abc", 3));
     uint32_t pending = 0;
