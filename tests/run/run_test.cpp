@@ -1,9 +1,9 @@
 // Whole co-simulation runs: zvsim as a child process in a fresh folder,
 // driving the real block, which launches (or reaches) the stand-in solver.
-#include "run/child.h"
 #include "run/run_support.h"
 
-#include <csignal>
+#include <algorithm>
+#include <iterator>
 #include <thread>
 
 using namespace runtest;
@@ -23,39 +23,36 @@ class ZvRun : public RunFolder {
                                       {"ZVIVERBOSE", std::nullopt},
                                       {"ZELVANE_FAULTS", std::nullopt}};
         all.insert(all.end(), env.begin(), env.end());
-        ChildResult r = runChild(argv, dir, all, watch);
+        ChildResult r = runChild(argv, dir.path(), all, watch);
         EXPECT_FALSE(r.timedOut) << r.out << r.err;
         // A sanitized zvsim reports with exit status 1, which some runs expect anyway.
         EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
         return r;
     }
-    // Model tank, Simulink's stop time governing, Timestep 0.1.
+    // Timestep 0.1 unless more says otherwise.
+    static std::vector<std::string> opts(const std::string& model, const std::string& product,
+                                         const std::string& source, const std::string& stopTime,
+                                         std::vector<std::string> more = {}) {
+        more.insert(more.begin(), {"--model", model, "--product", product, "--duration-source",
+                                   source, "--timestep", "0.1", "--stop-time", stopTime});
+        return more;
+    }
+    // Model tank, Simulink's stop time governing.
     static std::vector<std::string> tank(const std::string& stopTime,
                                          std::vector<std::string> more = {}) {
-        std::vector<std::string> args = {"--model",           "tank",     "--product",  "ZVDEMO",
-                                         "--duration-source", "SIMULINK", "--timestep", "0.1",
-                                         "--stop-time",       stopTime};
-        args.insert(args.end(), more.begin(), more.end());
-        return args;
+        return opts("tank", "ZVDEMO", "SIMULINK", stopTime, more);
     }
 };
 
 // Rows of a whitespace- or comma-separated table, header dropped.
-std::vector<std::vector<double>> rows(const std::string& text) {
+std::vector<std::vector<double>> rows(std::string text) {
+    std::replace(text.begin(), text.end(), ',', ' ');
+    std::istringstream lines(text.substr(text.find('\n') + 1));
     std::vector<std::vector<double>> table;
-    std::istringstream lines(text);
-    std::string line;
-    std::getline(lines, line);
-    while (std::getline(lines, line)) {
-        for (char& c : line)
-            if (c == ',') c = ' ';
+    for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
-        std::vector<double> row;
-        double v;
-        while (fields >> v)
-            row.push_back(v);
-        table.push_back(row);
+        table.emplace_back(std::istream_iterator<double>(fields), std::istream_iterator<double>());
     }
     return table;
 }
@@ -100,8 +97,8 @@ TEST_F(ZvRun, OutputsAnswerInputsOneStepLater) {
 }
 
 TEST_F(ZvRun, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance) {
-    ChildResult r = zvsim({"--model", "tank", "--product", "ZVDEMO", "--duration-source", "ZELVANE",
-                           "--timestep", "0.5", "--stop-time", "12", "--plot", "run.svg"});
+    ChildResult r =
+        zvsim(opts("tank", "ZVDEMO", "ZELVANE", "12", {"--timestep", "0.5", "--plot", "run.svg"}));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(commandWindow(r.out),
               startSummary("tank", "ZVDEMO", "ZELVANE", "0.500000", 2, 3) + NOTICE_LESS_STOPS +
@@ -109,9 +106,7 @@ TEST_F(ZvRun, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance) {
                   "zvsim: the block stopped the run after the sample hit at t = 9.5 s (20 sample "
                   "hits).\n");
     EXPECT_EQ(file("screen.zv").find("Simulink has finished"), std::string::npos);
-    const std::string svg = file("run.svg");
-    EXPECT_NE(svg.find("<svg"), std::string::npos);
-    EXPECT_NE(svg.find(">y3<"), std::string::npos); // every series has its legend entry
+    EXPECT_NE(file("run.svg").find(">y3<"), std::string::npos); // the plot, every series in it
 }
 
 TEST_F(ZvRun, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
@@ -148,82 +143,49 @@ TEST_F(ZvRun, SecondCtrlCQuitsWhileTheSolverHangs) {
 
 // ---- the start ----
 
-struct Refusal {
-    const char* name;
-    std::vector<std::string> args;
-    std::vector<EnvChange> env;
-    std::string window;      // between the start summary and the end
-    std::string before = ""; // printed before the start summary (sizing)
-    int nIn = 2, nOut = 3;
-    bool solverStarted = true;
-};
-
 TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
     writeTankVariant("v60.dat", "ZVSOLVER:VERSION=6.1", "ZVSOLVER:VERSION=6.0");
-    const std::string refused = "zvsim: the block refused to start the run.\n";
-    const std::vector<Refusal> cases = {
-        {"129 inputs",
-         tank("1", {"--inputs", "129"}),
-         {},
-         blockError("tank", "F*** S-function ZELVANESL61 may have a maximum of 128 inputs.\n") +
-             REFUSED,
+    struct Refusal {
+        std::vector<std::string> args; // model, product, source: the summary's
+        std::string error;             // after the start summary
+        bool zvihome = true, solverStarted = true;
+        std::string end = REFUSED;
+        std::string before = ""; // printed before the start summary (sizing)
+        int nIn = 2, nOut = 3;
+    } cases[] = {
+        {tank("1", {"--inputs", "129"}),
+         "F*** S-function ZELVANESL61 may have a maximum of 128 inputs.\n", true, false, REFUSED,
          "I*** The specified number of inputs in the S-function block is larger than the number "
          "of Wiring Harness outputs in the Zelvane model.\n\t\tThe extra signals will not be "
          "used.\n",
-         129,
-         3,
-         false},
-        {"missing data file",
-         {"--model", "absent", "--product", "ZVDEMO", "--duration-source", "SIMULINK", "--timestep",
-          "0.1", "--stop-time", "1"},
-         {},
-         blockError("absent",
-                    "F*** Specified ZV data file does not exist in the working folder.\n") +
-             REFUSED,
+         129},
+        {opts("absent", "ZVDEMO", "SIMULINK", "1"),
+         "F*** Specified ZV data file does not exist in the working folder.\n", true, true, REFUSED,
          "Warning: block 'absent/Zelvane': No ZV data file specified or specified ZV data file "
          "does not exist in the working folder\n.\n",
-         1,
-         1},
-        {"product mismatch",
-         {"--model", "tank", "--product", "ZVOTHER", "--duration-source", "SIMULINK", "--timestep",
-          "0.1", "--stop-time", "1"},
-         {},
-         blockError("tank", "F*** Specified product code does not match with the one that was "
-                            "used to create the specified ZV data file.\n") +
-             REFUSED},
-        {"data file of another version",
-         {"--model", "v60", "--product", "ZVDEMO", "--duration-source", "SIMULINK", "--timestep",
-          "0.1", "--stop-time", "1"},
-         {},
-         blockError("v60", "F*** Specified ZV data file has not been created by a Zelvane v6.1 "
-                           "product. This S-function supports only v6.1 ZV data files.\n") +
-             REFUSED},
-        {"duration not below the stop time in mode 2",
-         {"--model", "tank", "--product", "ZVDEMO", "--duration-source", "ZELVANE", "--timestep",
-          "0.1", "--stop-time", "10"},
-         {},
-         blockError("tank", "F*** When Simulation Duration is chosen from ZELVANE, it must be "
-                            "less than the Simulink Stop Time.\n\n") +
-             REFUSED},
-        {"no ZVIHOME",
-         tank("1"),
-         {{"ZVIHOME", std::nullopt}},
-         blockError("tank", "F*** Error initializing socket.\n") + INTERRUPTED,
-         "",
-         2,
-         3,
-         false},
+         1, 1},
+        {opts("tank", "ZVOTHER", "SIMULINK", "1"),
+         "F*** Specified product code does not match with the one that was used to create the "
+         "specified ZV data file.\n"},
+        {opts("v60", "ZVDEMO", "SIMULINK", "1"),
+         "F*** Specified ZV data file has not been created by a Zelvane v6.1 product. This "
+         "S-function supports only v6.1 ZV data files.\n"},
+        {opts("tank", "ZVDEMO", "ZELVANE", "10"),
+         "F*** When Simulation Duration is chosen from ZELVANE, it must be less than the "
+         "Simulink Stop Time.\n\n"},
+        {tank("1"), "F*** Error initializing socket.\n", false, false, INTERRUPTED},
     };
     for (const Refusal& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::remove((dir + "/screen.zv").c_str());
-        ChildResult r = zvsim(c.args, c.env);
+        SCOPED_TRACE(c.error);
+        std::remove(dir.path("screen.zv").c_str());
+        ChildResult r =
+            zvsim(c.args, {{"ZVIHOME", c.zvihome ? ZVTEST_ZVIHOME : std::optional<std::string>()}});
         EXPECT_EQ(r.exitCode, 1) << r.err;
-        const std::string& model = c.args[1];
-        const std::string source = c.args[5];
         EXPECT_EQ(commandWindow(r.out),
-                  c.before + startSummary(model, c.args[3], source, "0.100000", c.nIn, c.nOut) +
-                      c.window + refused);
+                  c.before +
+                      startSummary(c.args[1], c.args[3], c.args[5], "0.100000", c.nIn, c.nOut) +
+                      blockError(c.args[1], c.error) + c.end +
+                      "zvsim: the block refused to start the run.\n");
         EXPECT_EQ(!file("screen.zv").empty(), c.solverStarted);
     }
 }
@@ -244,8 +206,7 @@ TEST_F(ZvRun, StartNoticesCompareTheDurationWithTheStopTime) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.model) + " " + c.source + " " + c.stopTime);
-        ChildResult r = zvsim({"--model", c.model, "--product", "ZVDEMO", "--duration-source",
-                               c.source, "--timestep", "0.5", "--stop-time", c.stopTime});
+        ChildResult r = zvsim(opts(c.model, "ZVDEMO", c.source, c.stopTime, {"--timestep", "0.5"}));
         EXPECT_EQ(r.exitCode, 0) << r.err;
         const std::string window = commandWindow(r.out);
         const std::string start =
@@ -284,13 +245,11 @@ TEST_F(ZvRun, SolverLostLaterStopsTheRunAsAFailure) {
 }
 
 TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
-    Background solver;
-    ASSERT_TRUE(startBackground({ZVTEST_ZELVANE, "--listen", "0"}, dir, solver));
-    std::string said;
-    ASSERT_TRUE(solver.waitFor("\n", said)) << said;
+    Background solver({ZVTEST_ZELVANE, "--listen", "0"}, dir.path());
+    const std::string said = solver.firstLine();
     int port = 0;
     ASSERT_EQ(std::sscanf(said.c_str(), "listening on port %d", &port), 1) << said;
-    write("zvlink.prm", "HOST=127.0.0.1\nPORT=" + std::to_string(port) + "\n");
+    dir.file("zvlink.prm", "HOST=127.0.0.1\nPORT=" + std::to_string(port) + "\n");
 
     ChildResult r = zvsim(tank("0.5"), {{"ZVIHOME", std::nullopt}});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;

@@ -1,9 +1,13 @@
-// Test side of the solver's link: a child process running zelvane in a
-// scratch folder, and a client that talks to it with the project's protocol
-// code. Every wait is bounded.
+// Test side of the solver's link: zelvane as a child process in a scratch
+// folder, and a client that talks to it with the project's protocol code.
+// Every wait is bounded.
 #pragma once
 
-#include <cstdint>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,101 +16,167 @@
 
 #include "protocol/protocol.h"
 #include "remote/catalogue.h"
-#include "xsocket/xsocket.h"
+#include "support/zvtest.h"
 
-// A scratch working folder, removed with everything in it at the end.
-struct ScratchDir {
-    std::string path;
-    ScratchDir();
-    ~ScratchDir();
-    void write(const std::string& name, const std::string& text) const;
-    std::string read(const std::string& name) const;
-    bool exists(const std::string& name) const;
-};
-
-// zelvane as a child process; stopped (SIGTERM, then SIGKILL) when destroyed.
+// zelvane in dir, ZELVANE_FAULTS set to faults or removed; stopped when destroyed.
 struct SolverProcess {
-    int pid = -1;
-    int stdoutFd = -1;
-    SolverProcess(const std::vector<std::string>& args, const std::string& dir,
-                  const std::string& faultsEnv = "");
-    ~SolverProcess();
-    std::string readLine(int timeoutSeconds = 10); // one line of its standard output
-    int terminate();                               // SIGTERM; exit status, -1 if it hung
-    int waitExit(int timeoutSeconds);              // exit status, -1 on time-out
+    int pid = -1, outFd = -1;
+    SolverProcess(std::vector<std::string> args, const std::string& dir,
+                  const char* faults = nullptr) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            faults ? setenv("ZELVANE_FAULTS", faults, 1) : unsetenv("ZELVANE_FAULTS");
+            std::vector<char*> argv = {const_cast<char*>(ZELVANE_PATH)};
+            for (std::string& a : args)
+                argv.push_back(&a[0]);
+            argv.push_back(nullptr);
+            if (chdir(dir.c_str()) == 0) execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        outFd = fds[0];
+    }
+    ~SolverProcess() {
+        if (pid > 0 && terminate() < 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (outFd >= 0) close(outFd);
+    }
+    std::string readLine() {
+        std::string line;
+        char c;
+        pollfd p = {outFd, POLLIN, 0};
+        while (poll(&p, 1, 10000) == 1 && read(outFd, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+    // Exit status (128 + signal when a signal ended it), -1 on time-out.
+    int waitExit(int seconds = 10) {
+        for (int i = 0; pid > 0 && i < seconds * 20; ++i, usleep(50000)) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) != pid) continue;
+            pid = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        return -1;
+    }
+    int terminate() { return pid > 0 && kill(pid, SIGTERM) == 0 ? waitExit() : -1; }
 };
 
-// The demo model of examples/demo: 2 harness inputs, 3 outputs, 10 s.
-std::string demoModel();
+struct SolverClient {
+    explicit SolverClient(XSocket* connected) : sock(connected) { setXSocketTimeout(sock, 10); }
+    ~SolverClient() { releaseXSocket(sock); }
 
-class SolverClient {
-  public:
-    explicit SolverClient(XSocket* connected); // takes the socket; reads wait at most 10 s
-    ~SolverClient();
-    static SolverClient* connectTo(uint16_t port);
+    bool hello(const std::string& text = "ZVI|LINK|VER:1") {
+        int32_t n = int32_t(text.size() + 1);
+        return writeMessageHeader(sock, FLAG_HANDSHAKE, uint32_t(n)) &&
+               writeMessageData(sock, text.c_str(), n);
+    }
+    // The reply's byte flag (0 when none came), its text in *reply.
+    uint32_t handshake(std::string* reply, const std::string& text = "ZVI|LINK|VER:1") {
+        if (!hello(text) || !nextFlag()) return 0;
+        std::vector<char> body(size_t(lastLength) + 1, '\0');
+        if (!readMessageData(sock, body.data(), lastLength)) return 0;
+        *reply = body.data();
+        return lastFlag;
+    }
+    bool greeted() {
+        std::string reply;
+        return handshake(&reply) == FLAG_HANDSHAKE_REPLY && reply == "OK";
+    }
+    // The byte flag of the next frame header, 0 when none came.
+    uint32_t nextFlag() { return readMessageHeader(sock, &lastFlag, &lastLength) ? lastFlag : 0; }
+    void sendClose() { writeMessageHeader(sock, FLAG_CLOSE, 0); }
 
-    XSocket* socket() const { return s_; }
-    // Sends the handshake; returns the reply's byte flag, its text in *reply.
-    uint32_t handshake(std::string* reply);
+    // Any call, its arguments as the protocol takes them. False when no
+    // matching return came back; lastFlag then holds the flag of what came.
+    bool call(uint16_t id, ...) {
+        va_list args, again;
+        va_start(args, id);
+        va_copy(again, args);
+        bool ok = sendFunctionMessage(sock, id, args, 1) && nextFlag() == FLAG_RETURN &&
+                  receiveFunctionReturn(id, sock, lastLength, again);
+        va_end(again);
+        va_end(args);
+        return ok;
+    }
+    bool dataExist(std::string model, std::string product, std::string version, int32_t* result) {
+        int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size()),
+                n3 = int32_t(version.size());
+        char *p1 = &model[0], *p2 = &product[0], *p3 = &version[0];
+        return call(FID_DATEXIST, &n1, &p1, result, &n2, &p2, &n3, &p3);
+    }
+    bool startup(std::string model, std::string product, double* duration) {
+        int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size());
+        char *p1 = &model[0], *p2 = &product[0];
+        return call(FID_SLZVIMAN, &n2, &p2, &n1, &p1, duration); // product first, as the block
+    }
+    bool update(std::vector<double>* outputs, int32_t capacity = 128) {
+        outputs->assign(size_t(capacity), 0.0);
+        double* data = outputs->data();
+        bool ok = call(FID_ZVUPDATE, &capacity, &data);
+        outputs->resize(ok ? size_t(capacity) : 0);
+        return ok;
+    }
+    bool advance(double dt, std::vector<double> inputs, int32_t* doneSim, int32_t* adv) {
+        int32_t count = int32_t(inputs.size());
+        double* data = inputs.data();
+        return call(FID_SLCZVPWR, &dt, &count, &data, doneSim, adv);
+    }
 
-    // Each call answers false when no matching return came back; *flag then
-    // holds the byte flag of the frame that came instead.
-    bool dataExist(const std::string& model, const std::string& product, const std::string& version,
-                   int32_t* result);
-    bool startup(const std::string& model, const std::string& product, double* duration);
-    bool update(std::vector<double>* outputs, int32_t capacity = 128);
-    bool advance(double dt, std::vector<double> inputs, int32_t* doneSim, int32_t* adv);
-    bool noArgs(uint16_t id); // SLOPEN, CHECKBACK
-    bool slClose(int32_t code);
-    void sendClose();
-    // Reads the next frame header (bounded wait).
-    bool nextHeader(uint32_t* flag, int32_t* length);
-
-    // Any call: its argument list as the protocol takes it.
-    bool exchangeRaw(uint16_t id, ...);
-    bool sendCall(uint16_t id, ...);
-
+    XSocket* sock;
     uint32_t lastFlag = 0;
     int32_t lastLength = 0;
-
-  private:
-    XSocket* s_;
 };
+
+// DATEXIST, SLOPEN and SLZVIMAN as the block's start sends them.
+inline void startRun(SolverClient& c, double* duration) {
+    int32_t check = 0;
+    ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
+    EXPECT_EQ(check, 1);
+    ASSERT_TRUE(c.call(FID_SLOPEN));
+    ASSERT_TRUE(c.startup("tank", "ZVDEMO", duration));
+}
+
+inline std::string demoModel() {
+    return zvtest::readFile(DEMO_MODEL_PATH);
+}
 
 // A solver listening in a scratch folder that holds the demo model.
 class SolverSession : public ::testing::Test {
   protected:
     void start(const std::vector<std::string>& faults = {}, const std::string& dat = demoModel()) {
-        dir.write("tank.dat", dat);
+        dir.file("tank.dat", dat);
         std::vector<std::string> args = {"--listen", "0"};
-        for (const std::string& f : faults) {
-            args.push_back("--fault");
-            args.push_back(f);
-        }
-        solver.reset(new SolverProcess(args, dir.path));
+        for (const std::string& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        solver.reset(new SolverProcess(args, dir.path()));
         std::string line = solver->readLine();
         ASSERT_EQ(line.rfind("listening on port ", 0), 0u) << line;
-        port = static_cast<uint16_t>(std::stoi(line.substr(18)));
+        port = uint16_t(std::stoi(line.substr(18)));
+    }
+    // A connection before the handshake.
+    std::unique_ptr<SolverClient> connect() {
+        XSocket* s = newXSocket();
+        if (connectXSocketToHost(s, "127.0.0.1", port, nullptr, 0))
+            return std::make_unique<SolverClient>(s);
+        releaseXSocket(s);
+        return nullptr;
     }
     std::unique_ptr<SolverClient> link() {
-        std::unique_ptr<SolverClient> c(SolverClient::connectTo(port));
-        if (c) {
-            std::string reply;
-            EXPECT_EQ(c->handshake(&reply), uint32_t(FLAG_HANDSHAKE_REPLY));
-            EXPECT_EQ(reply, "OK");
-        }
+        std::unique_ptr<SolverClient> c = connect();
+        EXPECT_TRUE(!c || c->greeted());
         return c;
     }
-    // DATEXIST, SLOPEN and SLZVIMAN as the block's start sends them.
-    void startRun(SolverClient& c, double* duration) {
-        int32_t check = 0;
-        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        EXPECT_EQ(check, 1);
-        ASSERT_TRUE(c.noArgs(FID_SLOPEN));
-        ASSERT_TRUE(c.startup("tank", "ZVDEMO", duration));
-    }
+    std::string file(const std::string& name) const { return zvtest::readFile(dir.path(name)); }
 
-    ScratchDir dir;
+    zvtest::TempDir dir;
     std::unique_ptr<SolverProcess> solver;
     uint16_t port = 0;
 };
