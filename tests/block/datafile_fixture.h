@@ -1,32 +1,20 @@
-// Temp working folder and data-file line builders shared by the block tests.
+// A fresh working folder per test (MATLAB's working folder holds the model
+// data files) and builders of data-file lines.
 #pragma once
+
+#include "support/zvtest.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-// Each test runs in a fresh working folder, as MATLAB's working folder holds
-// the model data files.
 class WorkFolderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/zvblockXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        std::filesystem::current_path(dir_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(old_);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    void SetUp() override { std::filesystem::current_path(dir_.path()); }
+    void TearDown() override { std::filesystem::current_path(old_); }
     static void write(const std::string& name, const std::vector<std::string>& lines) {
         std::ofstream out(name, std::ios::binary);
         for (const auto& l : lines)
@@ -34,7 +22,8 @@ class WorkFolderTest : public ::testing::Test {
     }
 
   private:
-    std::filesystem::path old_, dir_;
+    zvtest::TempDir dir_;
+    std::filesystem::path old_ = std::filesystem::current_path();
 };
 
 // Lines of one file followed by those of another.

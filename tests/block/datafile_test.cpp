@@ -2,6 +2,8 @@
 #include "block/datafile.h"
 #include "block/datafile_fixture.h"
 
+#include <cstring>
+
 namespace {
 
 DataFileScan scanOf(const char* model) {
@@ -196,8 +198,7 @@ TEST_F(DataFileLimits, LongNamesAndManySubAssemblies) {
 TEST(ExampleModels, CountsAsDocumented) {
     auto old = std::filesystem::current_path();
     std::filesystem::current_path(ZV_EXAMPLE_MODELS);
-    DataFileScan s = scanOf("simple");
-    DataFileScan v = scanOf("vehicle");
+    DataFileScan s = scanOf("simple"), v = scanOf("vehicle");
     std::filesystem::current_path(old);
     EXPECT_EQ(s.status, DATAFILE_HARNESS_FOUND);
     EXPECT_EQ(s.inputCount, 3);

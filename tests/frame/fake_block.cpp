@@ -1,4 +1,5 @@
-#include "fake_block.h"
+// A stand-in for the block's methods that records which ran.
+#include "frame_support.h"
 
 #include "block/block.h"
 
@@ -8,12 +9,10 @@ std::vector<Call>& calls() {
     static std::vector<Call> recorded;
     return recorded;
 }
-
 std::function<void(SimStruct*)>& onSizes() {
     static std::function<void(SimStruct*)> hook;
     return hook;
 }
-
 void reset() {
     calls().clear();
     onSizes() = nullptr;
@@ -21,33 +20,24 @@ void reset() {
 
 } // namespace fakeblock
 
-using fakeblock::calls;
+#define FAKE(name)                                                                                 \
+    void name(SimStruct* S) {                                                                      \
+        fakeblock::calls().push_back({#name, S, 0});                                               \
+    }
+#define FAKE_TID(name)                                                                             \
+    void name(SimStruct* S, int tid) {                                                             \
+        fakeblock::calls().push_back({#name, S, tid});                                             \
+    }
 
 void mdlInitializeSizes(SimStruct* S) {
-    calls().push_back({"mdlInitializeSizes", S, 0});
+    fakeblock::calls().push_back({"mdlInitializeSizes", S, 0});
     if (fakeblock::onSizes()) fakeblock::onSizes()(S);
 }
-void mdlInitializeSampleTimes(SimStruct* S) {
-    calls().push_back({"mdlInitializeSampleTimes", S, 0});
-}
-void mdlInitializeConditions(SimStruct* S) {
-    calls().push_back({"mdlInitializeConditions", S, 0});
-}
-void mdlGetTimeOfNextVarHit(SimStruct* S) {
-    calls().push_back({"mdlGetTimeOfNextVarHit", S, 0});
-}
-void mdlOutputs(SimStruct* S, int tid) {
-    calls().push_back({"mdlOutputs", S, tid});
-}
-void mdlUpdate(SimStruct* S, int tid) {
-    calls().push_back({"mdlUpdate", S, tid});
-}
-void mdlDerivatives(SimStruct* S) {
-    calls().push_back({"mdlDerivatives", S, 0});
-}
-void mdlTerminate(SimStruct* S) {
-    calls().push_back({"mdlTerminate", S, 0});
-}
-void mdlZeroCrossings(SimStruct* S) {
-    calls().push_back({"mdlZeroCrossings", S, 0});
-}
+FAKE(mdlInitializeSampleTimes)
+FAKE(mdlInitializeConditions)
+FAKE(mdlGetTimeOfNextVarHit)
+FAKE_TID(mdlOutputs)
+FAKE_TID(mdlUpdate)
+FAKE(mdlDerivatives)
+FAKE(mdlTerminate)
+FAKE(mdlZeroCrossings)

@@ -1,8 +1,8 @@
-// Helpers of the frame tests: capture of the command window and the error
-// stream, and MEX calls the way MATLAB and Simulink make them.
+// Helpers of the frame tests: the recording stand-in for the block's methods
+// (fake_block.cpp), the captured command window, and MEX calls the way MATLAB
+// and Simulink make them.
 #pragma once
 
-#include "fake_block.h"
 #include "zvhost.h"
 
 #include <gtest/gtest.h>
@@ -11,65 +11,61 @@
 #include <string>
 #include <vector>
 
+namespace fakeblock {
+
+struct Call {
+    std::string method;
+    SimStruct* S;
+    int tid;
+};
+std::vector<Call>& calls();
+std::function<void(SimStruct*)>& onSizes(); // runs inside mdlInitializeSizes, if set
+void reset();
+
+} // namespace fakeblock
+
 namespace frametest {
+
+using zvhost::ArrayPtr;
+
+inline ArrayPtr emptyArray() {
+    return ArrayPtr(mxCreateDoubleMatrix(0, 0, mxREAL));
+}
 
 class FrameTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fakeblock::reset();
         zvhost::setCommandWindow([this](const std::string& t) { out += t; });
-        zvhost::setErrorStream([this](const std::string& t) { err += t; });
         zvhost::setCallHandler(nullptr);
-        zvhost::setEvalHandler(nullptr);
     }
     void TearDown() override {
         zvhost::setCommandWindow(nullptr);
-        zvhost::setErrorStream(nullptr);
         zvhost::setCallHandler(nullptr);
         fakeblock::reset();
         EXPECT_EQ(zvhost::pendingAllocations(), 0u);
     }
-
-    // A call from the MATLAB command line: zelvanesl61(t, x, u, flag, params...).
+    // zelvanesl61(prhs...) from the MATLAB command line; *result takes plhs[0].
     zvhost::CallResult sizesCall(int nlhs, std::vector<const mxArray*> prhs,
-                                 zvhost::ArrayPtr* result = nullptr) {
+                                 ArrayPtr* result = nullptr) {
         mxArray* plhs[2] = {nullptr, nullptr};
-        zvhost::CallResult r =
+        auto r =
             zvhost::callMex(mexFunction, nlhs, plhs, static_cast<int>(prhs.size()), prhs.data());
-        if (result)
-            result->reset(plhs[0]);
-        else
-            mxDestroyArray(plhs[0]);
+        ArrayPtr kept(plhs[0]);
+        if (result) *result = std::move(kept);
         return r;
     }
-
     std::string out;
-    std::string err;
 };
 
-inline zvhost::ArrayPtr emptyArray() {
-    return zvhost::ArrayPtr(mxCreateDoubleMatrix(0, 0, mxREAL));
-}
-
-} // namespace frametest
-
-namespace frametest {
-
-// Runs code inside a MEX call, so that arrays and memory it makes are
-// cleaned up as at the end of a real call.
-inline std::function<void()>& pendingBody() {
-    static std::function<void()> body;
-    return body;
-}
-
-inline void bodyEntry(int, mxArray*[], int, const mxArray*[]) {
-    pendingBody()();
-}
-
+// Runs body inside a MEX call, so that what it allocates is released as at
+// the end of a real call.
 inline zvhost::CallResult runInCall(std::function<void()> body) {
-    pendingBody() = std::move(body);
-    zvhost::CallResult r = zvhost::callMex(bodyEntry, 0, nullptr, 0, nullptr);
-    pendingBody() = nullptr;
+    static std::function<void()> pending;
+    pending = std::move(body);
+    auto r = zvhost::callMex([](int, mxArray*[], int, const mxArray*[]) { pending(); }, 0, nullptr,
+                             0, nullptr);
+    pending = nullptr;
     return r;
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,32 +12,16 @@ namespace {
 // What the host writers were handed, one line per call.
 struct Recorder {
     std::vector<std::string> lines;
-    int strResult = 1;
-    int pairResult = 1;
-    int paramResult = 1;
+    int strResult = 1, pairResult = 1, paramResult = 1;
     int failPairAt = -1; // index of the pair call that gets 0
     int pairs = 0;
-};
-
-std::string describeValue(int type, const void* value, int rows) {
-    std::ostringstream s;
-    if (!value || rows == 0) return "-";
-    switch (type) {
-    case SSWRITE_VALUE_STR:
-    case SSWRITE_VALUE_QSTR:
-        return static_cast<const char*>(value);
-    case SSWRITE_VALUE_NUM:
-        s << *static_cast<const double*>(value);
-        break;
-    case SSWRITE_VALUE_DTYPE_NUM:
-        s << *static_cast<const int32_T*>(value);
-        break;
-    default:
-        s << "@";
-        break;
+    std::string joined() const {
+        std::string j;
+        for (const std::string& l : lines)
+            j += (j.empty() ? "" : " | ") + l;
+        return j;
     }
-    return s.str();
-}
+};
 
 int_T recStr(void* file, const char_T* str) {
     Recorder* r = static_cast<Recorder*>(file);
@@ -50,8 +33,18 @@ int_T recPair(void* file, int_T type, const char_T* name, const void* value, DTy
               int_T rows, int_T cols) {
     Recorder* r = static_cast<Recorder*>(file);
     std::ostringstream s;
-    s << "pair " << type << " " << name << "=" << describeValue(type, value, rows) << " dtype "
-      << dtype << " " << rows << "x" << cols;
+    s << "pair " << type << " " << name << "=";
+    if (!value || rows == 0)
+        s << "-";
+    else if (type == SSWRITE_VALUE_STR || type == SSWRITE_VALUE_QSTR)
+        s << static_cast<const char*>(value);
+    else if (type == SSWRITE_VALUE_NUM)
+        s << *static_cast<const double*>(value);
+    else if (type == SSWRITE_VALUE_DTYPE_NUM)
+        s << *static_cast<const int32_T*>(value);
+    else
+        s << "@";
+    s << " dtype " << dtype << " " << rows << "x" << cols;
     r->lines.push_back(s.str());
     return r->pairs++ == r->failPairAt ? 0 : r->pairResult;
 }
@@ -81,81 +74,65 @@ class FrameRecordWriters : public ::testing::Test {
         rec = Recorder{};
         S.errorStatus = nullptr;
     }
+    // A single write: refused with the text and nothing written, or written once.
+    void expectWrite(int result, const std::string& text, int line) {
+        EXPECT_EQ(result, text.empty() ? 1 : 0) << "line " << line;
+        EXPECT_EQ(status(), text) << "line " << line;
+        EXPECT_EQ(rec.lines.size(), text.empty() ? 1u : 0u) << "line " << line;
+        clear();
+    }
 
     SimStruct S{};
     ssMdlInfo info{};
     Recorder rec;
 };
 
+#define WRITE(call, text) expectWrite((call), (text), __LINE__)
+#define NVP(...) ssWriteRTWNameValuePair(&S, __VA_ARGS__)
+#define PARAM(...) ssWriteRTWParameters(&S, 1, __VA_ARGS__)
+
 TEST_F(FrameRecordWriters, NameValuePairChecksInOrder) {
     const double x[6] = {};
     const void* pair[2] = {x, nullptr};
-    const void* fullPair[2] = {x, x};
+    const std::string badType = "Invalid SSWRITE_VALUE_type passed to ssWriteRTWNameValuePair";
+    const std::string badName = "Invalid name passed to ssWriteRTWNameValuePair";
     const std::string badRows =
         "Invalid number of rows or columns passed to ssWriteRTWNameValuePair";
     const std::string badValue = "Invalid value (NULL) passed to ssWriteRTWNameValuePair";
-    struct Case {
-        int result;
-        std::string text;
-    };
-    auto run = [&](int result, const std::string& text, int line) {
-        EXPECT_EQ(result, text.empty() ? 1 : 0) << "line " << line;
-        EXPECT_EQ(status(), text) << "line " << line;
-        EXPECT_EQ(rec.lines.size(), text.empty() ? 1u : 0u) << "line " << line;
-        clear();
-    };
-    run(ssWriteRTWNameValuePair(&S, 11, "", nullptr),
-        "Invalid SSWRITE_VALUE_type passed to ssWriteRTWNameValuePair", __LINE__);
-    run(ssWriteRTWNameValuePair(&S, -1, "a", "v"),
-        "Invalid SSWRITE_VALUE_type passed to ssWriteRTWNameValuePair", __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_STR, "", "v"),
-        "Invalid name passed to ssWriteRTWNameValuePair", __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_STR, nullptr, "v"),
-        "Invalid name passed to ssWriteRTWNameValuePair", __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_STR, "a", nullptr), badValue, __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_VECT, "a", x, SS_DOUBLE, -1), badRows, __LINE__);
+    WRITE(NVP(11, "", nullptr), badType);
+    WRITE(NVP(-1, "a", "v"), badType);
+    WRITE(NVP(SSWRITE_VALUE_STR, "", "v"), badName);
+    WRITE(NVP(SSWRITE_VALUE_STR, nullptr, "v"), badName);
+    WRITE(NVP(SSWRITE_VALUE_STR, "a", nullptr), badValue);
+    WRITE(NVP(SSWRITE_VALUE_VECT, "a", x, SS_DOUBLE, -1), badRows);
     // An empty matrix needs no value; a half-empty one is refused.
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_2DMAT, "m", nullptr, SS_DOUBLE, 0, 0), "",
-        __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_2DMAT, "m", nullptr, SS_DOUBLE, 0, 3), badRows,
-        __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_DTYPE_2DMAT, "m", x, SS_DOUBLE, 2, 0), badRows,
-        __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_VECT, "v", nullptr, SS_DOUBLE, 0), "", __LINE__);
+    WRITE(NVP(SSWRITE_VALUE_2DMAT, "m", nullptr, SS_DOUBLE, 0, 0), "");
+    WRITE(NVP(SSWRITE_VALUE_2DMAT, "m", nullptr, SS_DOUBLE, 0, 3), badRows);
+    WRITE(NVP(SSWRITE_VALUE_DTYPE_2DMAT, "m", x, SS_DOUBLE, 2, 0), badRows);
+    WRITE(NVP(SSWRITE_VALUE_VECT, "v", nullptr, SS_DOUBLE, 0), "");
     // The imaginary part is needed only when the data type id asks for it.
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_DTYPE_ML_VECT, "c", pair,
-                                SSWRITE_DTYPE_COMPLEX_REQUIRED, 1),
-        badValue, __LINE__);
-    run(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_DTYPE_ML_VECT, "c", pair, SS_DOUBLE, 1), "",
-        __LINE__);
-    run(ssWriteRTWMxMatrixParam(&S, "c", x, x, SSWRITE_DTYPE_COMPLEX_REQUIRED, 2, 3), "", __LINE__);
-    run(ssWriteRTWMxVectParam(&S, "c", nullptr, x, SS_DOUBLE, 2), badValue, __LINE__);
-    (void)fullPair;
+    WRITE(NVP(SSWRITE_VALUE_DTYPE_ML_VECT, "c", pair, SSWRITE_DTYPE_COMPLEX_REQUIRED, 1), badValue);
+    WRITE(NVP(SSWRITE_VALUE_DTYPE_ML_VECT, "c", pair, SS_DOUBLE, 1), "");
+    WRITE(ssWriteRTWMxMatrixParam(&S, "c", x, x, SSWRITE_DTYPE_COMPLEX_REQUIRED, 2, 3), "");
+    WRITE(ssWriteRTWMxVectParam(&S, "c", nullptr, x, SS_DOUBLE, 2), badValue);
 }
 
 TEST_F(FrameRecordWriters, NameValuePairHandsTheFurtherArgumentsOn) {
-    const double number = 2.5;
+    const double number = 2.5, m[6] = {};
     const int32_T count = 3;
     const char* texts[] = {"a", "b"};
-    const double m[6] = {};
-    EXPECT_EQ(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_STR, "S", "text"), 1);
-    EXPECT_EQ(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_VECT_STR, "V", texts, 2), 1);
-    EXPECT_EQ(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_NUM, "N", &number, SS_DOUBLE), 1);
-    EXPECT_EQ(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_DTYPE_NUM, "I", &count, SS_INT32), 1);
-    EXPECT_EQ(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_DTYPE_2DMAT, "M", m, SS_SINGLE, 2, 3), 1);
+    EXPECT_EQ(NVP(SSWRITE_VALUE_STR, "S", "text"), 1);
+    EXPECT_EQ(NVP(SSWRITE_VALUE_VECT_STR, "V", texts, 2), 1);
+    EXPECT_EQ(NVP(SSWRITE_VALUE_NUM, "N", &number, SS_DOUBLE), 1);
+    EXPECT_EQ(NVP(SSWRITE_VALUE_DTYPE_NUM, "I", &count, SS_INT32), 1);
+    EXPECT_EQ(NVP(SSWRITE_VALUE_DTYPE_2DMAT, "M", m, SS_SINGLE, 2, 3), 1);
     rec.pairResult = 5; // the host's answer comes back as it is
     EXPECT_EQ(ssWriteRTWMxVectParam(&S, "C", m, m, SS_DOUBLE, 4), 5);
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{
-                             "pair 0 S=text dtype 0 1x1",
-                             "pair 2 V=@ dtype 0 2x1",
-                             "pair 3 N=2.5 dtype 0 1x1",
-                             "pair 6 I=3 dtype 6 1x1",
-                             "pair 8 M=@ dtype 1 2x3",
-                             "pair 9 C=@ dtype 0 4x1",
-                         }));
-    // Without host writers nothing is written.
-    info.writeRTWNameValuePair = nullptr;
-    EXPECT_EQ(ssWriteRTWNameValuePair(&S, SSWRITE_VALUE_STR, "S", "text"), 0);
+    EXPECT_EQ(rec.joined(), "pair 0 S=text dtype 0 1x1 | pair 2 V=@ dtype 0 2x1 | "
+                            "pair 3 N=2.5 dtype 0 1x1 | pair 6 I=3 dtype 6 1x1 | "
+                            "pair 8 M=@ dtype 1 2x3 | pair 9 C=@ dtype 0 4x1");
+    info.writeRTWNameValuePair = nullptr; // without host writers nothing is written
+    EXPECT_EQ(NVP(SSWRITE_VALUE_STR, "S", "text"), 0);
 }
 
 TEST_F(FrameRecordWriters, ParamSettingsFrameTheSettingsInABlock) {
@@ -169,14 +146,9 @@ TEST_F(FrameRecordWriters, ParamSettingsFrameTheSettingsInABlock) {
                                       "Gain", 2.5, SSWRITE_VALUE_VECT, "V", v, 3,
                                       SSWRITE_VALUE_DTYPE_VECT, "D", dv, 2, SS_INT32),
               1);
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{
-                             "text SFcnParamSettings {",
-                             "pair 1 Name=abc dtype 0 1x1",
-                             "pair 3 Gain=2.5 dtype 0 1x1",
-                             "pair 4 V=@ dtype 0 3x1",
-                             "pair 7 D=@ dtype 6 2x1",
-                             "text }",
-                         }));
+    EXPECT_EQ(rec.joined(), "text SFcnParamSettings { | pair 1 Name=abc dtype 0 1x1 | "
+                            "pair 3 Gain=2.5 dtype 0 1x1 | pair 4 V=@ dtype 0 3x1 | "
+                            "pair 7 D=@ dtype 6 2x1 | text }");
 
     clear();
     EXPECT_EQ(ssWriteRTWParamSettings(&S, 2, SSWRITE_VALUE_STR, "A", "x", 12, "B"), 0);
@@ -199,45 +171,25 @@ TEST_F(FrameRecordWriters, ParamSettingsFrameTheSettingsInABlock) {
 
 TEST_F(FrameRecordWriters, ParametersAreCheckedOneByOne) {
     const double v[4] = {};
-    const std::string invalid = "Invalid arguments passed to ssWriteRTWParameters";
     EXPECT_EQ(ssWriteRTWParameters(&S, 0), 1);
     EXPECT_EQ(ssWriteRTWParameters(&S, 3, SSWRITE_VALUE_VECT, "P", "p", v, 4,
                                    SSWRITE_VALUE_DTYPE_2DMAT, "Q", "q", v, 2, 2, SS_INT8,
                                    SSWRITE_VALUE_DTYPE_ML_VECT, "R", "r", v, nullptr, 0, SS_DOUBLE),
               1);
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{
-                             "param 4 P 'p' v dtype 0 4x1",
-                             "param 8 Q 'q' v dtype 2 2x2",
-                             "param 9 R 'r' v dtype 0 0x0",
-                         }));
+    EXPECT_EQ(rec.joined(), "param 4 P 'p' v dtype 0 4x1 | param 8 Q 'q' v dtype 2 2x2 | "
+                            "param 9 R 'r' v dtype 0 0x0");
+    clear();
 
-    struct Case {
-        std::function<int_T()> call;
-        std::string text;
-    } cases[] = {
-        {[&] { return ssWriteRTWParameters(&S, 1, SSWRITE_VALUE_NUM, "P", "p", v); },
-         "Invalid SSWRITE_VALUE_type passed to ssWriteRTWParameters"},
-        {[&] { return ssWriteRTWParameters(&S, 1, SSWRITE_VALUE_2DMAT, "P", "p", v, 2, 0); },
-         invalid},
-        {[&] { return ssWriteRTWParameters(&S, 1, SSWRITE_VALUE_VECT, "", "p", v, 2); }, invalid},
-        {[&] { return ssWriteRTWParameters(&S, 1, SSWRITE_VALUE_VECT, "P", "p", nullptr, 2); },
-         invalid},
-        {[&] { return ssWriteRTWParameters(&S, 1, SSWRITE_VALUE_VECT, "P", "p", v, -2); }, invalid},
-        {[&] {
-             return ssWriteRTWParameters(&S, 1, SSWRITE_VALUE_DTYPE_ML_2DMAT, "P", "p", nullptr, v,
-                                         1, 1, SS_DOUBLE);
-         },
-         invalid},
-    };
-    for (Case& c : cases) {
-        clear();
-        EXPECT_EQ(c.call(), 0);
-        EXPECT_EQ(status(), c.text);
-        EXPECT_TRUE(rec.lines.empty());
-    }
+    const std::string invalid = "Invalid arguments passed to ssWriteRTWParameters";
+    WRITE(PARAM(SSWRITE_VALUE_NUM, "P", "p", v),
+          "Invalid SSWRITE_VALUE_type passed to ssWriteRTWParameters");
+    WRITE(PARAM(SSWRITE_VALUE_2DMAT, "P", "p", v, 2, 0), invalid);
+    WRITE(PARAM(SSWRITE_VALUE_VECT, "", "p", v, 2), invalid);
+    WRITE(PARAM(SSWRITE_VALUE_VECT, "P", "p", nullptr, 2), invalid);
+    WRITE(PARAM(SSWRITE_VALUE_VECT, "P", "p", v, -2), invalid);
+    WRITE(PARAM(SSWRITE_VALUE_DTYPE_ML_2DMAT, "P", "p", nullptr, v, 1, 1, SS_DOUBLE), invalid);
 
     // A refusal by the host ends the loop without a text.
-    clear();
     rec.paramResult = 0;
     EXPECT_EQ(ssWriteRTWParameters(&S, 2, SSWRITE_VALUE_VECT, "P", "p", v, 1, SSWRITE_VALUE_VECT,
                                    "Q", "q", v, 1),
@@ -249,19 +201,11 @@ TEST_F(FrameRecordWriters, ParametersAreCheckedOneByOne) {
 TEST_F(FrameRecordWriters, WorkVectorDefinitionsMustCoverTheRegisteredLength) {
     S.sizes[SS_SIZES_NUM_IWORK] = 5;
     EXPECT_EQ(ssWriteRTWWorkVect(&S, "IWork", 2, "first", 2, "second", 3), 1);
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{
-                             "pair 6 NumIWorkDefines=2 dtype 6 1x1",
-                             "text IWorkDefine {",
-                             "pair 1 Name=first dtype 0 1x1",
-                             "pair 6 Width=2 dtype 6 1x1",
-                             "pair 6 StartIndex=0 dtype 6 1x1",
-                             "text }",
-                             "text IWorkDefine {",
-                             "pair 1 Name=second dtype 0 1x1",
-                             "pair 6 Width=3 dtype 6 1x1",
-                             "pair 6 StartIndex=2 dtype 6 1x1",
-                             "text }",
-                         }));
+    EXPECT_EQ(rec.joined(), "pair 6 NumIWorkDefines=2 dtype 6 1x1 | text IWorkDefine { | "
+                            "pair 1 Name=first dtype 0 1x1 | pair 6 Width=2 dtype 6 1x1 | "
+                            "pair 6 StartIndex=0 dtype 6 1x1 | text } | text IWorkDefine { | "
+                            "pair 1 Name=second dtype 0 1x1 | pair 6 Width=3 dtype 6 1x1 | "
+                            "pair 6 StartIndex=2 dtype 6 1x1 | text }");
     EXPECT_EQ(status(), "");
 
     clear();
@@ -270,18 +214,13 @@ TEST_F(FrameRecordWriters, WorkVectorDefinitionsMustCoverTheRegisteredLength) {
     EXPECT_EQ(status(), "Error in ssWriteRTWWorkVect.  The total number of RWorkDefines written "
                         "to the .rtw file (= 5), should be equal to number of RWork (= 4), "
                         "registered in mdlInitializeSizes");
-
     clear();
-    EXPECT_EQ(ssWriteRTWWorkVect(&S, "DWork", 1, "a", 1), 0);
-    EXPECT_EQ(status(), "Invalid work vector name (vectName) passed to ssWriteRTWWorkVect (must "
-                        "be RWork, IWork, or PWork");
-    clear();
-    EXPECT_EQ(ssWriteRTWWorkVect(&S, "PWork", 0), 0);
-    EXPECT_EQ(status(), "nNames argument to ssWriteRTWWorkVect must be greater than 0");
-    EXPECT_TRUE(rec.lines.empty());
-
+    WRITE(ssWriteRTWWorkVect(&S, "DWork", 1, "a", 1),
+          "Invalid work vector name (vectName) passed to ssWriteRTWWorkVect (must be RWork, "
+          "IWork, or PWork");
+    WRITE(ssWriteRTWWorkVect(&S, "PWork", 0),
+          "nNames argument to ssWriteRTWWorkVect must be greater than 0");
     // A name the host cannot take stops at once.
-    clear();
     EXPECT_EQ(ssWriteRTWWorkVect(&S, "IWork", 1, nullptr, 5), 0);
     EXPECT_EQ(status(), "Invalid value (NULL) passed to ssWriteRTWNameValuePair");
     EXPECT_EQ(rec.lines.size(), 2u);

@@ -1,7 +1,8 @@
 #include "simio/csvout.h"
 #include "simio/svgplot.h"
-#include "simio/tempdir.h"
 #include "simio/text.h"
+
+#include "support/zvtest.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,8 @@
 #include <regex>
 
 using namespace simio;
-using simiotest::readAll;
-using simiotest::TempDir;
+using zvtest::readFile;
+using zvtest::TempDir;
 
 namespace {
 
@@ -85,14 +86,14 @@ TEST(SimioCsvOut, TinyRunExactText) {
     EXPECT_TRUE(w.write(0.0, u0, y0));
     EXPECT_TRUE(w.write(0.1, u1, y1));
     ASSERT_TRUE(w.close(err)) << err;
-    EXPECT_EQ(readAll(dir.path("run.csv")), "time,u1,u2,y1\n"
-                                            "0,0.1,-2.5,1e-07\n"
-                                            "0.1,0.3333333333333333,nan,-inf\n");
+    EXPECT_EQ(readFile(dir.path("run.csv")), "time,u1,u2,y1\n"
+                                             "0,0.1,-2.5,1e-07\n"
+                                             "0.1,0.3333333333333333,nan,-inf\n");
 
     ASSERT_TRUE(w.open(dir.path("none.csv"), 0, 0, err)) << err;
     EXPECT_TRUE(w.write(2.0, nullptr, nullptr));
     ASSERT_TRUE(w.close(err)) << err;
-    EXPECT_EQ(readAll(dir.path("none.csv")), "time\n2\n");
+    EXPECT_EQ(readFile(dir.path("none.csv")), "time\n2\n");
 }
 
 TEST(SimioCsvOut, FailuresAreReportedNotHidden) {
@@ -201,7 +202,7 @@ TEST(SimioSvg, RunPictureIsWellFormedWithOneLinePerSeries) {
     TempDir dir;
     std::string err;
     ASSERT_TRUE(plot.write(dir.path("run.svg"), "t", err)) << err;
-    EXPECT_EQ(readAll(dir.path("run.svg")), plot.render("t"));
+    EXPECT_EQ(readFile(dir.path("run.svg")), plot.render("t"));
     EXPECT_FALSE(plot.write(dir.path("no/such/dir.svg"), "t", err));
 }
 
