@@ -1,5 +1,5 @@
 // A scripted solver for link tests: a raw loopback socket driven from a
-// thread, so that the wire bytes are the test's own. Every wait is bounded.
+// thread, so that the wire bytes are the test's own; every wait bounded.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -18,20 +17,12 @@
 
 #include "link/link.h"
 #include "log/zvlog.h"
-#include "support/zvtest.h"
+#include "support/process.h"
 
 namespace zvlinktest {
 
-using Bytes = std::string;
+using namespace zvproc; // Bytes, be32, beDouble, frame, header
 
-inline Bytes be32(uint32_t v) {
-    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-inline Bytes beDouble(double d) {
-    uint64_t u;
-    memcpy(&u, &d, 8);
-    return be32(uint32_t(u >> 32)) + be32(uint32_t(u));
-}
 inline Bytes beFloats(std::initializer_list<float> values) {
     Bytes out;
     for (float f : values) {
@@ -44,13 +35,11 @@ inline Bytes beFloats(std::initializer_list<float> values) {
 inline Bytes text(const std::string& t) {
     return be32(uint32_t(t.size())) + t;
 }
-inline Bytes frame(uint32_t flag, const Bytes& body) {
-    return be32(flag) + be32(uint32_t(body.size())) + body;
-}
-// Function header: id, signature length with its NUL, the signature.
-inline Bytes header(uint16_t id, const std::string& signature) {
-    return Bytes{char(id >> 8), char(id), 0, char(signature.size() + 1)} + signature +
-           Bytes(1, '\0');
+
+// Waits on fd give up after 10 seconds.
+inline void limitWaits(int fd) {
+    timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 // A socket bound to 127.0.0.1 and a port of the system's choosing.
@@ -62,17 +51,15 @@ inline int loopbackSocket(uint16_t* port) {
     socklen_t n = sizeof a;
     if (bind(fd, (sockaddr*)&a, n) == 0 && getsockname(fd, (sockaddr*)&a, &n) == 0)
         *port = ntohs(a.sin_port);
+    limitWaits(fd);
     return fd;
 }
 
 // Accepts one block and runs the script on it in a thread; the connection
-// closes when the script ends. Every wait gives up after 10 seconds.
+// closes when the script ends.
 class FakeSolver {
   public:
-    FakeSolver() : listener(loopbackSocket(&port)) {
-        listen(listener, 1);
-        limitWaits(listener);
-    }
+    FakeSolver() : listener(loopbackSocket(&port)) { listen(listener, 1); }
     ~FakeSolver() {
         join();
         close(listener);
@@ -91,12 +78,11 @@ class FakeSolver {
     // One whole frame, header included; empty when none came in time.
     Bytes readFrame() {
         Bytes h = readExact(8);
-        if (h.size() < 8) return {};
         uint32_t length = 0;
-        for (int i = 4; i < 8; ++i)
+        for (size_t i = 4; i < h.size(); ++i)
             length = length << 8 | uint8_t(h[i]);
         Bytes body = readExact(length);
-        return body.size() == length ? h + body : Bytes();
+        return h.size() == 8 && body.size() == length ? h + body : Bytes();
     }
     void send(const Bytes& b) { (void)::send(conn, b.data(), b.size(), MSG_NOSIGNAL); }
     // Answers the handshake with "OK"; false when it was not the handshake.
@@ -120,10 +106,6 @@ class FakeSolver {
         out.resize(got > 0 ? size_t(got) : 0);
         return out;
     }
-    static void limitWaits(int fd) {
-        timeval limit{10, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    }
     int listener, conn = -1;
     std::thread worker;
 };
@@ -131,10 +113,8 @@ class FakeSolver {
 // A clean working folder, the log at every level into zvlinkclient.out, and
 // the error callback recorded.
 struct LinkTest : ::testing::Test {
-    static std::vector<int>& calls() {
-        static std::vector<int> c;
-        return c;
-    }
+    inline static std::vector<int> recorded;
+    static std::vector<int>& calls() { return recorded; }
     static void record(int32_t code) { calls().push_back(code); }
     void SetUp() override {
         calls().clear();
@@ -146,16 +126,13 @@ struct LinkTest : ::testing::Test {
         closeLink();
         solver.join();
         setErrorCallback(nullptr);
-        if (unused >= 0) close(unused);
+        close(unused);
     }
     void aimAt(const std::string& host, uint16_t port) {
-        std::ofstream("zvlink.prm") << "HOST=" << host << "\nPORT=" << port << "\n";
+        zvtest::writeFile("zvlink.prm", "HOST=" + host + "\nPORT=" + std::to_string(port) + "\n");
     }
     // A loopback port where nothing listens: connecting is refused at once.
-    uint16_t closedPort() {
-        if (unused < 0) unused = loopbackSocket(&unusedPort);
-        return unusedPort;
-    }
+    uint16_t closedPort() { return unusedPort; }
     // Connects to the fake solver, which answers the handshake first.
     void linkUp(std::function<void(FakeSolver&)> script) {
         aimAt("127.0.0.1", solver.port);
@@ -169,8 +146,8 @@ struct LinkTest : ::testing::Test {
 
     zvtest::LogSandbox sandbox;
     FakeSolver solver;
-    int unused = -1;
     uint16_t unusedPort = 0;
+    int unused = loopbackSocket(&unusedPort);
 };
 
 } // namespace zvlinktest

@@ -25,8 +25,8 @@ std::string message(const XSocket* s) {
     return s->errorMessage ? s->errorMessage : "<none>";
 }
 
-// A listener on 127.0.0.1 with a system-chosen port, a client connected to it
-// and the accepted server side. Every wait is bounded by a time limit.
+// A listener on 127.0.0.1, a client connected to it and the accepted server
+// side; every wait bounded.
 struct XSocketPairTest : ::testing::Test {
     SocketPtr listener, client, server;
     void SetUp() override {
@@ -44,25 +44,7 @@ struct XSocketPairTest : ::testing::Test {
 
 } // namespace
 
-TEST(XSocketErrorTextTest, SizeProtocolForLibraryAndPlatformErrors) {
-    SocketPtr s;
-    for (int library : {1, 0}) {
-        setXSocketError(s, library, library ? XERROR_INVALID_HOST : XSOCKET_ETIMEDOUT, nullptr);
-        char buffer[512];
-        memset(buffer, '#', sizeof buffer);
-        int needed = getXSocketErrorText(s, buffer, 0, nullptr);
-        ASSERT_GT(needed, 1);
-        EXPECT_EQ('#', buffer[0]);
-        EXPECT_EQ(needed, getXSocketErrorText(s, buffer, needed - 1, nullptr));
-        EXPECT_EQ('#', buffer[0]) << "a buffer one byte short must stay untouched";
-        EXPECT_EQ(0, getXSocketErrorText(s, buffer, needed, nullptr));
-        EXPECT_LT(strlen(buffer), (size_t)needed);
-    }
-}
-
-TEST(XSocketErrorTextTest, TextsAndNames) {
-    const std::string timedOut = "System Error: (" + std::to_string(XSOCKET_ETIMEDOUT) + ") - " +
-                                 strerror(XSOCKET_ETIMEDOUT);
+TEST(XSocketRecordTest, ErrorTextSizeZeroGivesTheSizeThatHoldsTheWholeText) {
     const struct {
         int library;
         int32_t code;
@@ -70,25 +52,29 @@ TEST(XSocketErrorTextTest, TextsAndNames) {
         const char* name;
     } cases[] = {
         {1, XERROR_SOCKET_CLOSED, "Library Error: Socket has been closed", "XERROR_SOCKET_CLOSED"},
-        {1, XERROR_UNKNOWN, "Library Error: Unknown Error Code", "n/a"},
         {1, -1, "Library Error: Unknown Error Code", "n/a"},
-        {0, XSOCKET_ETIMEDOUT, timedOut, "System Error"},
+        {0, XSOCKET_ETIMEDOUT,
+         "System Error: (" + std::to_string(XSOCKET_ETIMEDOUT) + ") - " +
+             strerror(XSOCKET_ETIMEDOUT),
+         "System Error"},
     };
     SocketPtr s;
     for (const auto& c : cases) {
         setXSocketError(s, c.library, c.code, nullptr);
+        const int needed = getXSocketErrorText(s, nullptr, 0, nullptr);
+        std::string text(size_t(needed), '#');
+        EXPECT_EQ(needed, getXSocketErrorText(s, &text[0], needed - 1, nullptr));
+        EXPECT_EQ('#', text[0]) << "a buffer one byte short stays untouched";
         const char* name = nullptr;
-        std::string text(size_t(getXSocketErrorText(s, nullptr, 0, nullptr)), '#');
-        EXPECT_EQ(0, getXSocketErrorText(s, &text[0], int(text.size()), &name));
+        EXPECT_EQ(0, getXSocketErrorText(s, &text[0], needed, &name));
         EXPECT_EQ(c.text, text.c_str());
         EXPECT_STREQ(c.name, name);
     }
 }
 
-TEST(XSocketRecordTest, ReferenceCountsMessagesAndTimeLimits) {
+TEST(XSocketRecordTest, ReferenceCountsMessagesTimeLimitsAndAFailedClose) {
     XSocket* s = newXSocket();
     ASSERT_NE(nullptr, s);
-    EXPECT_EQ(1, closeXSocket(s)) << "closing an unopened record is a no-op";
     EXPECT_EQ(s, retainXSocket(s));
     releaseXSocket(s);
     EXPECT_EQ(1, s->refCount) << "a record held twice survives one release";
@@ -96,16 +82,21 @@ TEST(XSocketRecordTest, ReferenceCountsMessagesAndTimeLimits) {
     setXSocketError(s, 1, XERROR_BAD_ARG, "first");
     setXSocketError(s, 1, XERROR_SOCKET_CLOSED, nullptr);
     EXPECT_EQ("first", message(s));
-    EXPECT_EQ(nullptr, allocXSocketMessage(s, 0));
-    EXPECT_EQ(nullptr, s->errorMessage);
 
     EXPECT_EQ(1, setXSocketTimeout(s, 7));
     EXPECT_EQ(0, setXSocketTimeout(s, -1));
-    int32_t seconds = 0;
-    getXSocketTimeout(s, &seconds);
-    EXPECT_EQ(7, seconds);
+    EXPECT_EQ(7, s->timeout);
     EXPECT_EQ(XERROR_BAD_ARG, s->errorCode);
     EXPECT_EQ("Timeout value must be zero or greater.", message(s));
+
+    s->handle = 1 << 20; // a descriptor number no process has open
+    int32_t size = 0;
+    EXPECT_EQ(0, getXSocketRecvBufferSize(s, &size));
+    EXPECT_EQ(-1, size);
+    EXPECT_EQ(EBADF, s->errorCode);
+    EXPECT_EQ("Error while trying to get the receive buffer size.", message(s));
+    EXPECT_EQ(0, closeXSocket(s));
+    EXPECT_EQ(XSOCKET_INVALID_HANDLE, s->handle) << "a failed close must not keep the number";
     releaseXSocket(s); // last holder: the sanitizer build catches a leak here
 }
 
@@ -117,52 +108,15 @@ TEST(XSocketRecordTest, HostEntryWithLongAddressStaysInsideTheRecord) {
     entry.h_addrtype = AF_INET;
     entry.h_length = 16;
     entry.h_addr_list = list;
-    XSocketAddress address[2];
-    memset(address, 0, sizeof address);
+    XSocketAddress address[2] = {};
     setXSocketAddressFromHost(&address[0], &entry, 80);
     EXPECT_EQ(0xABABABABu, address[0].sin_addr.s_addr);
-    EXPECT_EQ(htons(80), address[0].sin_port);
     const unsigned char* bytes = (const unsigned char*)&address[0];
     for (size_t i = 8; i < 2 * sizeof(XSocketAddress); i++)
         EXPECT_EQ(0, bytes[i]) << i;
 }
 
-TEST(XSocketSetupTest, RefusedAndInvalidConnects) {
-    uint16_t freePort;
-    {
-        SocketPtr probe;
-        setXSocketAddress(&probe->localAddress, &loopback, 0);
-        ASSERT_EQ(1, initXSocket(probe));
-        freePort = getXSocketLocalPort(probe);
-        ASSERT_NE(0, freePort);
-        EXPECT_EQ(0, initXSocket(probe));
-        EXPECT_EQ(XERROR_SOCKET_INIT, probe->errorCode);
-    } // closed: nothing listens on freePort now
-    SocketPtr refused;
-    EXPECT_EQ(0, connectXSocketToAddress(refused, &loopback, freePort, nullptr, 0));
-    EXPECT_EQ(0, refused->libraryError);
-    EXPECT_EQ(XSOCKET_ETIMEDOUT, refused->errorCode);
-    EXPECT_EQ("Error while trying to connect.", message(refused));
-
-    SocketPtr unknown;
-    EXPECT_EQ(0, connectXSocketToHost(unknown, "no-such-host.invalid", 0, nullptr, 0));
-    EXPECT_EQ(1, unknown->libraryError);
-    EXPECT_EQ(XERROR_INVALID_HOST, unknown->errorCode);
-    EXPECT_EQ("Unknown host 'no-such-host.invalid'.", message(unknown));
-
-    SocketPtr noPort;
-    EXPECT_EQ(0, connectXSocketToHost(noPort, "127.0.0.1", 0, nullptr, 0));
-    EXPECT_EQ(XERROR_INVALID_PORTADDRESS, noPort->errorCode);
-    EXPECT_EQ("Invalid port number encountered: 0.", message(noPort));
-    EXPECT_EQ(0, connectXSocketToAddress(noPort, nullptr, 80, nullptr, 0));
-    EXPECT_EQ(XSOCKET_INVALID_HANDLE, noPort->handle);
-
-    SocketPtr notListening, client;
-    EXPECT_EQ(0, acceptXSocket(notListening, client));
-    EXPECT_EQ(XERROR_SOCKET_NOTLISTEN, notListening->errorCode);
-}
-
-TEST(XSocketSetupTest, AcceptTimesOut) {
+TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     SocketPtr listener, client;
     setXSocketAddress(&listener->localAddress, &loopback, 0);
     ASSERT_EQ(1, setXSocketTimeout(listener, 1));
@@ -170,30 +124,24 @@ TEST(XSocketSetupTest, AcceptTimesOut) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, acceptXSocket(listener, client));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_EQ(0, listener->libraryError);
     EXPECT_EQ(XSOCKET_ETIMEDOUT, listener->errorCode);
     EXPECT_EQ("select() timed out.", message(listener));
     EXPECT_EQ(XSOCKET_INVALID_HANDLE, client->handle);
-}
 
-TEST_F(XSocketPairTest, AcceptedRecordAndRefusalsOfOpenRecords) {
-    EXPECT_EQ(getXSocketLocalPort(listener), getXSocketLocalPort(server));
-    EXPECT_EQ(getXSocketLocalPort(listener), getXSocketRemotePort(client));
-    EXPECT_EQ(getXSocketLocalPort(client), getXSocketRemotePort(server));
-    EXPECT_STREQ("127.0.0.1", getXSocketRemoteAddress(server));
+    // Refused (nothing listens there now): recorded as a time-out.
+    const uint16_t port = getXSocketLocalPort(listener);
+    ASSERT_EQ(1, closeXSocket(listener));
+    EXPECT_EQ(0, connectXSocketToAddress(client, &loopback, port, nullptr, 0));
+    EXPECT_EQ(0, client->libraryError);
+    EXPECT_EQ(XSOCKET_ETIMEDOUT, client->errorCode);
+    EXPECT_EQ("Error while trying to connect.", message(client));
 
-    EXPECT_EQ(0, listenXSocket(listener, 1));
-    EXPECT_EQ(XERROR_SOCKET_CONNECTED, listener->errorCode);
-    EXPECT_EQ("Server Socket already listening.", message(listener));
-    EXPECT_EQ(0, acceptXSocket(listener, client));
-    EXPECT_EQ("Internal Error: Client Socket already connected.", message(listener));
-    setXSocketMessage(client, "kept");
-    EXPECT_EQ(0, connectXSocketToHost(client, "127.0.0.1", 1, nullptr, 0));
-    EXPECT_EQ(XERROR_SOCKET_CONNECTED, client->errorCode);
-    EXPECT_EQ("kept", message(client));
-
-    SocketPtr unopened;
-    EXPECT_EQ(nullptr, getXSocketLocalAddress(unopened));
+    SocketPtr unknown, noPort;
+    EXPECT_EQ(0, connectXSocketToHost(unknown, "no-such-host.invalid", 0, nullptr, 0));
+    EXPECT_EQ(XERROR_INVALID_HOST, unknown->errorCode);
+    EXPECT_EQ("Unknown host 'no-such-host.invalid'.", message(unknown));
+    EXPECT_EQ(0, connectXSocketToHost(noPort, "127.0.0.1", 0, nullptr, 0));
+    EXPECT_EQ("Invalid port number encountered: 0.", message(noPort));
 }
 
 TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
@@ -201,14 +149,7 @@ TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
     char buffer[16] = {};
     int32_t length = sizeof buffer;
     ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
-    EXPECT_EQ(5, length);
-    EXPECT_EQ(0, memcmp(buffer, "hello", 5));
-
-    XSocketAddress source;
-    EXPECT_EQ(3, writeToXSocket(server, "abc", 3, &client->localAddress));
-    length = sizeof buffer;
-    ASSERT_EQ(1, readFromXSocket(client, buffer, &length, &source));
-    EXPECT_EQ(3, length);
+    EXPECT_EQ("hello", std::string(buffer, size_t(length)));
 
     length = 0;
     EXPECT_EQ(1, readXSocket(server, buffer, &length));
@@ -216,7 +157,6 @@ TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
     length = -5;
     EXPECT_EQ(0, readXSocket(server, buffer, &length));
     EXPECT_EQ(XERROR_BAD_ARG, server->errorCode);
-    EXPECT_EQ(-1, writeXSocket(server, buffer, -1));
 
     ASSERT_EQ(1, closeXSocket(client));
     for (int i = 0; i < 3; i++) {
@@ -226,11 +166,8 @@ TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
     }
     // Our own closed end refuses both ways.
     EXPECT_EQ(-1, writeXSocket(client, "x", 1));
-    EXPECT_EQ(1, client->libraryError);
     EXPECT_EQ(XERROR_SOCKET_CLOSED, client->errorCode);
-    EXPECT_EQ("Error while trying to write data to the stream.", message(client));
     EXPECT_EQ(0, readXSocket(client, buffer, &length));
-    EXPECT_EQ("Error while trying to read data from the stream.", message(client));
 }
 
 TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
@@ -250,7 +187,6 @@ TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
     length = sizeof buffer;
     EXPECT_EQ(0, readXSocket(server, buffer, &length));
     EXPECT_EQ(XSOCKET_ETIMEDOUT, server->errorCode);
-    EXPECT_EQ("select() timed out.", message(server));
 
     // A close forgets what the connection had left unread.
     EXPECT_EQ(3, writeXSocket(client, "abc", 3));
@@ -272,47 +208,17 @@ TEST_F(XSocketPairTest, WritingToAGonePeerFailsWithoutKillingTheProcess) {
         if (result != -1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(-1, result);
-    EXPECT_EQ(0, client->libraryError);
     EXPECT_TRUE(client->errorCode == EPIPE || client->errorCode == ECONNRESET) << client->errorCode;
 }
 
 TEST_F(XSocketPairTest, OptionRoundTrips) {
     int flag = -1;
     EXPECT_TRUE(getXSocketKeepAlive(client, &flag) && flag == 1) << "set up with keep-alive on";
-    EXPECT_TRUE(setXSocketKeepAlive(client, 0) && getXSocketKeepAlive(client, &flag) && flag == 0);
     EXPECT_TRUE(setXSocketNoDelay(client, 5) && getXSocketNoDelay(client, &flag) && flag == 1);
-    EXPECT_TRUE(setXSocketNoDelay(client, 0) && getXSocketNoDelay(client, &flag) && flag == 0);
     int32_t value = 0;
-    EXPECT_TRUE(getXSocketLinger(client, &value) && value == -1) << value;
     EXPECT_TRUE(setXSocketLinger(client, 1, 5) && getXSocketLinger(client, &value) && value == 5);
-    EXPECT_EQ(0, setXSocketLinger(client, 1, 70000));
-    EXPECT_EQ(XERROR_BAD_ARG, client->errorCode);
-
     ASSERT_EQ(3, writeXSocket(server, "abc", 3));
+    ASSERT_EQ(1, waitXSocket(client, 1));
     uint32_t pending = 0;
-    for (int i = 0; i < 500 && pending == 0; i++) {
-        ASSERT_EQ(1, ioctlXSocket(client, FIONREAD, &pending));
-        if (pending == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(3u, pending);
-}
-
-TEST(XSocketOptionTest, FailuresOnAClosedHandleAreRecorded) {
-    SocketPtr s;
-    s->handle = 1 << 20; // a descriptor number no process has open
-    int32_t size = 0;
-    EXPECT_EQ(0, getXSocketRecvBufferSize(s, &size));
-    EXPECT_EQ(-1, size);
-    EXPECT_EQ(0, s->libraryError);
-    EXPECT_EQ(EBADF, s->errorCode);
-    EXPECT_EQ("Error while trying to get the receive buffer size.", message(s));
-    int flag = 7;
-    EXPECT_EQ(0, getXSocketNoDelay(s, &flag));
-    EXPECT_EQ(7, flag);
-    uint32_t argument = 42;
-    EXPECT_EQ(0, ioctlXSocket(s, FIONREAD, &argument));
-    EXPECT_EQ(42u, argument);
-    EXPECT_EQ("Error while using ioctl.", message(s));
-    EXPECT_EQ(0, closeXSocket(s));
-    EXPECT_EQ(XSOCKET_INVALID_HANDLE, s->handle) << "a failed close must not keep the number";
+    EXPECT_TRUE(ioctlXSocket(client, FIONREAD, &pending) && pending == 3u) << pending;
 }

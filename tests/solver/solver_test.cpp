@@ -1,0 +1,331 @@
+// The stand-in solver driven over 127.0.0.1 the way the block drives it.
+#include <algorithm>
+#include <cmath>
+
+#include "support/process.h"
+
+using namespace zvproc;
+
+namespace {
+
+const Bytes slOpen = header(FID_SLOPEN, "()V");
+
+// A solver listening in a scratch folder that holds the demo model.
+class SolverSession : public ::testing::Test {
+  protected:
+    void start(const std::vector<std::string>& faults = {}, const std::string& dat = demoModel()) {
+        dir.file("tank.dat", dat);
+        std::vector<std::string> args;
+        for (const std::string& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        solver = std::make_unique<ListeningSolver>(dir.path(), args);
+        ASSERT_NE(solver->port, 0) << solver->out;
+    }
+    // A connection before the handshake.
+    std::unique_ptr<SolverClient> connect() { return SolverClient::connect(solver->port); }
+    std::unique_ptr<SolverClient> link() {
+        std::unique_ptr<SolverClient> c = connect();
+        EXPECT_TRUE(!c || c->greeted());
+        return c;
+    }
+
+    // A solver with these faults; check runs on two links in turn, after the
+    // handshake or (onEachConnection) before it.
+    void onEachLink(const std::vector<std::string>& faults,
+                    const std::function<void(SolverClient&)>& check, bool greet = true) {
+        SCOPED_TRACE(testing::PrintToString(faults));
+        start(faults);
+        for (int run = 1; run <= 2; ++run) {
+            SCOPED_TRACE("link " + std::to_string(run));
+            std::unique_ptr<SolverClient> c = greet ? link() : connect();
+            ASSERT_TRUE(c);
+            check(*c);
+        }
+    }
+    void onEachConnection(const std::vector<std::string>& faults,
+                          const std::function<void(SolverClient&)>& check) {
+        onEachLink(faults, check, false);
+    }
+
+    DemoFolder dir;
+    std::unique_ptr<ListeningSolver> solver;
+};
+
+double lagAfter(double gain, double u, double tau, double t) {
+    return gain * u * (1.0 - std::exp(-t / tau));
+}
+
+TEST_F(SolverSession, HandshakeRepliesOkAndRefusesAnythingElse) {
+    start();
+    auto c = connect();
+    ASSERT_TRUE(c && c->hello());
+    EXPECT_EQ(c->receive(11), frame(2, Bytes("OK\0", 3)));
+    c->sendClose();
+
+    // Another text is refused and the link ends; the next block is served again.
+    c = connect();
+    ASSERT_TRUE(c);
+    std::string text;
+    EXPECT_EQ(c->handshake(&text, "HELLO"), uint32_t(FLAG_HANDSHAKE_REPLY));
+    EXPECT_NE(text, "OK");
+    EXPECT_EQ(c->nextFlag(), uint32_t(FLAG_LOST));
+    c.reset();
+    EXPECT_TRUE(link());
+}
+
+TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
+    start();
+    dir.file("old.dat", "ZVSOLVER:PRODUCT=ZVDEMO\nZVSOLVER:VERSION=6.0\n");
+    dir.file("plain.dat", "ZELVANE MODEL DATA 6.1\n");
+    auto c = link();
+    ASSERT_TRUE(c);
+    struct Case {
+        const char *model, *product, *version;
+        int32_t expected;
+    } cases[] = {
+        {"nosuch", "ZVDEMO", "6.1", 0},  {"tank", "ZVOTHER", "6.1", -1},
+        {"old", "ZVDEMO", "6.1", -2},    {"tank", "ZVDEMO", "6.2", -2},
+        {"tank", "ZVDEMO", "6.1", 1},    {"tank.dat", "ZVDEMO", "6.1", 1},
+        {"plain", "ANYTHING", "6.1", 1}, // names neither product nor version
+    };
+    for (const Case& k : cases) {
+        int32_t result = 99;
+        ASSERT_TRUE(c->dataExist(k.model, k.product, k.version, &result));
+        EXPECT_EQ(result, k.expected) << k.model << " " << k.product << " " << k.version;
+    }
+    double duration = 0;
+    ASSERT_TRUE(c->startup("plain", "X", &duration));
+    EXPECT_EQ(duration, -1.0);
+}
+
+TEST_F(SolverSession, StepsFollowTheLagsExactly) {
+    start();
+    auto c = link();
+    ASSERT_TRUE(c);
+    double duration = 0;
+    c->startRun(&duration);
+    EXPECT_EQ(duration, 10.0);
+    std::vector<double> y;
+    ASSERT_TRUE(c->update(&y));
+    EXPECT_EQ(y, std::vector<double>(3, 0.0)); // before any advance
+
+    // Constant inputs; a third value is beyond the harness and must not matter.
+    int32_t doneSim = 0, adv = 0;
+    for (int n = 1; n <= 20; ++n) {
+        ASSERT_TRUE(c->advance(0.1, {1.5, -2.0, 100.0}, &doneSim, &adv));
+        EXPECT_EQ(adv, n);
+        EXPECT_EQ(doneSim, 0);
+    }
+    ASSERT_TRUE(c->update(&y));
+    ASSERT_EQ(y.size(), 3u);
+    EXPECT_NEAR(y[0], lagAfter(2.0, 1.5, 0.5, 2.0), 1e-9);
+    EXPECT_NEAR(y[1], lagAfter(1.0, -2.0, 2.0, 2.0), 1e-9);
+    EXPECT_NEAR(y[2], lagAfter(-1.5, 1.5, 4.0, 2.0), 1e-9);
+
+    // A missing input counts as 0.0: the second lag decays from where it stood.
+    ASSERT_TRUE(c->advance(1.0, {1.5}, &doneSim, &adv));
+    std::vector<double> after;
+    ASSERT_TRUE(c->update(&after));
+    EXPECT_NEAR(after[1], y[1] * std::exp(-1.0 / 2.0), 1e-9);
+
+    c->sendClose();
+    c.reset();
+    solver->stop();
+    // Header, the start-up row and one row per advance.
+    std::string out = dir.read("tank.out");
+    EXPECT_EQ(out.rfind("time u1 u2 y1 y2 y3\n", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 21);
+}
+
+// One listening solver serves the links in turn, each from a fresh start.
+TEST_F(SolverSession, LinksInTurnEndAsDoneSimSaysAndASignalStopsTheSolver) {
+    start({}, demoModel("ZVSOLVER:DURATION=10", "ZVSOLVER:DURATION=1"));
+    // doneSim -1: -2 once the solver's time reaches its duration, and from then on.
+    {
+        auto c = link();
+        ASSERT_TRUE(c);
+        double duration = 0;
+        c->startRun(&duration);
+        EXPECT_EQ(duration, 1.0);
+        int32_t adv = 0;
+        for (int n = 1; n <= 5; ++n) {
+            int32_t doneSim = -1;
+            ASSERT_TRUE(c->advance(0.25, {1.0, 1.0}, &doneSim, &adv));
+            EXPECT_EQ(doneSim, n >= 4 ? -2 : -1) << "step " << n;
+        }
+        c->sendClose();
+    }
+    // doneSim 1 or 2: Simulink has finished; the solver runs alone to its duration.
+    for (int32_t finished : {1, 2}) {
+        auto c = link();
+        ASSERT_TRUE(c);
+        double duration = 0;
+        c->startRun(&duration);
+        int32_t adv = 0, doneSim = 0;
+        ASSERT_TRUE(c->advance(0.25, {1.0, 0.0}, &doneSim, &adv));
+        EXPECT_EQ(adv, 1);
+        std::vector<double> before, y;
+        ASSERT_TRUE(c->update(&before));
+        doneSim = finished;
+        ASSERT_TRUE(c->advance(0.25, {5.0, 5.0}, &doneSim, &adv)); // inputs held at zero
+        ASSERT_TRUE(c->update(&y));
+        EXPECT_NEAR(y[0], before[0] * std::exp(-0.75 / 0.5), 1e-9);
+        EXPECT_EQ(y[1], 0.0);
+        c->sendClose();
+        c.reset();
+        std::string out = dir.read("tank.out"); // its last row is at the duration
+        EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1, 2), "1 ") << out;
+    }
+    EXPECT_EQ(solver->stop(), 0);
+}
+
+// Launched with ZVlink -i:PORT it connects back once and ends with the link,
+// unless no-connect (here from the environment) holds it back.
+TEST(SolverLaunch, ConnectsBackToTheBlocksPort) {
+    zvtest::TempDir dir;
+    XSocket* listener = newXSocket();
+    setXSocketTimeout(listener, 2);
+    ASSERT_TRUE(listenXSocket(listener, 1));
+    const std::string port = "-i:" + std::to_string(getXSocketLocalPort(listener));
+    XSocket* accepted = newXSocket();
+    {
+        Child held(zelvane({"ZVlink", port}), dir.path(), {{"ZELVANE_FAULTS", "no-connect=30"}});
+        EXPECT_FALSE(acceptXSocket(listener, accepted));
+        EXPECT_EQ(listener->errorCode, XSOCKET_ETIMEDOUT);
+        EXPECT_EQ(held.stop(), 0); // a signal still ends it
+    }
+    Child solver(zelvane({"ZVlink", port}), dir.path(), {{"ZELVANE_FAULTS", std::nullopt}});
+    setXSocketTimeout(listener, 10);
+    ASSERT_TRUE(acceptXSocket(listener, accepted));
+    releaseXSocket(listener);
+    SolverClient c(accepted);
+    EXPECT_TRUE(c.greeted());
+    c.sendClose();
+    EXPECT_EQ(solver.wait(), 0);
+}
+
+TEST(SolverCommandLine, RefusesWhatItCannotUse) {
+    zvtest::TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        const char* faults;
+    } cases[] = {
+        {{"--listen", "0", "--fault", "nosuch"}, nullptr},
+        {{"--listen", "0"}, "drop=NOSUCHFUNCTION"},
+        {{"ZVlink", "-i:70000"}, nullptr},
+    };
+    for (const Case& k : cases) {
+        Child p(
+            zelvane(k.args), dir.path(),
+            {{"ZELVANE_FAULTS", k.faults ? std::optional<std::string>(k.faults) : std::nullopt}});
+        EXPECT_EQ(p.wait(), 2) << testing::PrintToString(k.args);
+    }
+}
+
+TEST_F(SolverSession, FaultsActOnTheCallTheyAimAtOnEveryLink) {
+    onEachLink({"close-after=2"}, [](SolverClient& c) {
+        int32_t check = 0;
+        double duration = 0;
+        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
+        ASSERT_TRUE(c.call(FID_SLOPEN));
+        EXPECT_FALSE(c.startup("tank", "ZVDEMO", &duration));
+        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_CLOSE));
+        EXPECT_EQ(c.lastLength, 0);
+        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_LOST));
+    });
+    onEachLink({"drop=ZVUPDATE:2"}, [](SolverClient& c) {
+        double duration = 0;
+        c.startRun(&duration);
+        std::vector<double> y;
+        int32_t doneSim = 0, adv = 0;
+        ASSERT_TRUE(c.update(&y));
+        ASSERT_TRUE(c.advance(0.1, {1, 1}, &doneSim, &adv));
+        EXPECT_FALSE(c.update(&y));
+        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_LOST));
+    });
+    onEachLink({"cut=SLCZVPWR:2"}, [](SolverClient& c) {
+        int32_t doneSim = 0, adv = 0;
+        ASSERT_TRUE(c.advance(0.1, {1, 1}, &doneSim, &adv));
+        EXPECT_FALSE(c.advance(0.1, {1, 1}, &doneSim, &adv));
+        // The return's header came, its body stops half-way.
+        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_RETURN));
+        EXPECT_EQ(c.sock->errorCode, XERROR_INCOMPLETE_MESSAGE);
+        EXPECT_EQ(adv, 1);
+    });
+    onEachConnection({"refuse-handshake=NOPE"}, [](SolverClient& c) {
+        std::string reply;
+        EXPECT_EQ(c.handshake(&reply), uint32_t(FLAG_HANDSHAKE_REPLY));
+        EXPECT_EQ(reply, "NOPE");
+        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_LOST));
+    });
+    onEachLink({"bad-flag=1", "call-back=SLOPEN", "wrong-id=SLZVIMAN"}, [](SolverClient& c) {
+        int32_t check = 0;
+        EXPECT_FALSE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
+        EXPECT_EQ(c.lastFlag, 7u);
+        EXPECT_EQ(c.lastLength, 0);
+        EXPECT_FALSE(c.call(FID_SLOPEN));
+        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_CALL));
+        MessageBuffer* call = receiveFunctionHeader(c.sock, c.lastLength);
+        ASSERT_NE(call, nullptr);
+        EXPECT_EQ(call->functionId, FID_ZVNUMSPEC);
+        EXPECT_EQ(call->total, c.lastLength); // nothing of it is left unread
+        freeMessageBuffer(call);
+        double duration = 0;
+        EXPECT_FALSE(c.startup("tank", "ZVDEMO", &duration));
+        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_RETURN));
+        // The link carries on in step with the block.
+        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
+        EXPECT_EQ(check, 1);
+        ASSERT_TRUE(c.call(FID_CHECKBACK));
+    });
+    onEachLink({"stall=2@SLOPEN"}, [](SolverClient& c) {
+        int32_t check = 0;
+        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
+        setXSocketTimeout(c.sock, 1);
+        EXPECT_FALSE(c.call(FID_SLOPEN));
+        EXPECT_EQ(c.sock->errorCode, XSOCKET_ETIMEDOUT);
+        setXSocketTimeout(c.sock, 10);
+        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_RETURN));
+    });
+    onEachLink({"too-many-outputs=130"}, [](SolverClient& c) {
+        double duration = 0;
+        c.startRun(&duration);
+        std::vector<double> y;
+        ASSERT_TRUE(c.update(&y, 200));
+        EXPECT_EQ(y.size(), 130u);
+    });
+    onEachConnection({"byte-by-byte"}, [](SolverClient& c) {
+        ASSERT_TRUE(c.hello());
+        char first[11];
+        int32_t got = 11;
+        ASSERT_TRUE(readXSocket(c.sock, first, &got));
+        EXPECT_LT(got, 8); // a reader that wants the header in one receive is let down
+        EXPECT_EQ(Bytes(first, size_t(got)) + c.receive(size_t(11 - got)),
+                  frame(2, Bytes("OK\0", 3)));
+        // A return too: SLOPEN's, byte for byte.
+        ASSERT_TRUE(c.send(frame(FLAG_CALL, slOpen)));
+        EXPECT_EQ(c.receive(16), frame(FLAG_RETURN, slOpen));
+    });
+}
+
+TEST_F(SolverSession, WhatABlockShouldNotSendEndsTheLinkInOrder) {
+    // An unknown byte flag is read past, a repeated handshake answered again,
+    // and a function this solver does not serve ends the link.
+    onEachLink({}, [](SolverClient& c) {
+        ASSERT_TRUE(c.send(frame(9, "abc")));
+        EXPECT_TRUE(c.greeted());
+        int32_t rows = 0, rowLength = 8, result = 0;
+        char* text = nullptr;
+        EXPECT_FALSE(c.call(FID_GETCFDSPECIES, &rows, &rowLength, &text, &result));
+        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_CLOSE));
+    });
+    // SLCZVPWR whose input array claims 1000 doubles in a frame that holds none.
+    onEachLink({}, [](SolverClient& c) {
+        // dt = 1.0, then the count and nothing after it.
+        ASSERT_TRUE(c.send(frame(FLAG_CALL, header(FID_SLCZVPWR, "([i]D[i]<D[b]I[b]I)V") +
+                                                beDouble(1.0) + be32(1000))));
+        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_CLOSE));
+    });
+}
+
+} // namespace

@@ -1,0 +1,287 @@
+// Programs run as children of a test, every wait bounded; wire bytes built
+// by hand; and, where the build defines ZVTEST_ZELVANE and ZVTEST_DEMO_MODEL
+// (paths), the stand-in solver with the demo model and a client that speaks
+// the link protocol to it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "remote/catalogue.h"
+#include "support/zvtest.h"
+
+namespace zvproc {
+
+using Bytes = std::string;
+
+inline Bytes be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+inline Bytes beDouble(double d) {
+    uint64_t u;
+    memcpy(&u, &d, 8);
+    return be32(uint32_t(u >> 32)) + be32(uint32_t(u));
+}
+inline Bytes frame(uint32_t flag, const Bytes& body) {
+    return be32(flag) + be32(uint32_t(body.size())) + body;
+}
+// Function header: id, signature length with its NUL, the signature.
+inline Bytes header(uint16_t id, const std::string& signature) {
+    return Bytes{char(id >> 8), char(id), 0, char(signature.size() + 1)} + signature +
+           Bytes(1, '\0');
+}
+
+inline double now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// name = value, or name removed when there is no value.
+using EnvChange = std::pair<std::string, std::optional<std::string>>;
+
+// argv[0] run in dir with env changed, its standard error into errFile when
+// one is named; its standard output gathers in `out`. Stopped when destroyed.
+class Child {
+  public:
+    Child(const std::vector<std::string>& argv, const std::string& dir,
+          const std::vector<EnvChange>& env = {}, const std::string& errFile = "") {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        if ((pid = fork()) == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            if (!errFile.empty())
+                dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            for (const EnvChange& c : env)
+                c.second ? setenv(c.first.c_str(), c.second->c_str(), 1)
+                         : unsetenv(c.first.c_str());
+            std::vector<char*> args;
+            for (const std::string& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            signal(SIGINT, SIG_DFL);
+            if (chdir(dir.c_str()) == 0) execv(args[0], args.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        fcntl(fd = fds[0], F_SETFL, O_NONBLOCK);
+    }
+    ~Child() {
+        stop();
+        if (fd >= 0) close(fd);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // Waits up to ms for standard output; true when more came.
+    bool pump(int ms) {
+        pollfd p = {fd, POLLIN, 0};
+        poll(&p, 1, ms); // only sleeps once the output has ended (fd < 0)
+        const size_t before = out.size();
+        char buffer[4096];
+        ssize_t n = -1;
+        while (fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0)
+            out.append(buffer, size_t(n));
+        if (n == 0) close(std::exchange(fd, -1));
+        return out.size() != before;
+    }
+    // The exit status, 128 + the signal that ended it; -1 while it runs.
+    int status() {
+        int s = 0;
+        if (pid > 0 && waitpid(pid, &s, WNOHANG) == pid) {
+            pid = -1;
+            code = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+        }
+        return code;
+    }
+    // status(), waiting at most `seconds` for the end.
+    int wait(double seconds = 10) {
+        for (const double end = now() + seconds; status() < 0 && pid > 0 && now() < end;)
+            pump(20);
+        return code;
+    }
+    // SIGTERM, then SIGKILL after 10 s; the exit status.
+    int stop() {
+        if (pid > 0 && kill(pid, SIGTERM) == 0 && wait() < 0 && kill(pid, SIGKILL) == 0) wait();
+        return code;
+    }
+    pid_t pid = -1;
+    std::string out;
+
+  private:
+    int fd = -1, code = -1;
+};
+
+struct Finished {
+    int status = -1; // as Child::status()
+    bool timedOut = false;
+    std::string out, err;
+};
+
+// Runs argv to its end. watch sees standard output each time it grows and
+// may signal the child; a child still running after limitSeconds is killed.
+inline Finished runChild(const std::vector<std::string>& argv, const std::string& dir,
+                         const std::vector<EnvChange>& env,
+                         const std::function<void(pid_t, const std::string&)>& watch = {},
+                         double limitSeconds = 60) {
+    Finished r;
+    const std::string errFile = dir + "/stderr.txt";
+    Child c(argv, dir, env, errFile);
+    // What it starts may hold standard output open after it: the end is its exit.
+    for (const double deadline = now() + limitSeconds; c.status() < 0 && c.pid > 0;) {
+        if (c.pump(50) && watch) watch(c.pid, c.out);
+        if (now() > deadline && !r.timedOut) r.timedOut = kill(c.pid, SIGKILL) == 0;
+    }
+    c.pump(0);
+    r.status = c.status();
+    r.out = c.out;
+    r.err = zvtest::readFile(errFile);
+    return r;
+}
+
+#if defined(ZVTEST_ZELVANE) && defined(ZVTEST_DEMO_MODEL)
+
+// The demo model's text, with `line` replaced by `with` (dropped when empty).
+inline std::string demoModel(const std::string& line = "", const std::string& with = "") {
+    std::string text = zvtest::readFile(ZVTEST_DEMO_MODEL);
+    const size_t at = line.empty() ? std::string::npos : text.find(line + "\n");
+    return at == std::string::npos
+               ? text
+               : text.replace(at, line.size() + 1, with.empty() ? "" : with + "\n");
+}
+
+// A scratch folder holding the demo model as tank.dat.
+struct DemoFolder : zvtest::TempDir {
+    DemoFolder() { file("tank.dat", demoModel()); }
+    std::string read(const std::string& name) const { return zvtest::readFile(path(name)); }
+};
+
+// The stand-in solver's command line.
+inline std::vector<std::string> zelvane(std::vector<std::string> args) {
+    args.insert(args.begin(), ZVTEST_ZELVANE);
+    return args;
+}
+
+// zelvane --listen 0 in dir; port stays 0 unless it said where it listens.
+struct ListeningSolver : Child {
+    ListeningSolver(const std::string& dir, const std::vector<std::string>& more = {})
+        : Child(zelvane(listen(more)), dir, {{"ZELVANE_FAULTS", std::nullopt}}) {
+        for (const double end = now() + 10;
+             out.find('\n') == std::string::npos && status() < 0 && now() < end;)
+            pump(20);
+        if (sscanf(out.c_str(), "listening on port %hu", &port) != 1) port = 0;
+    }
+    static std::vector<std::string> listen(std::vector<std::string> more) {
+        more.insert(more.begin(), {"--listen", "0"});
+        return more;
+    }
+    uint16_t port = 0;
+};
+
+// The block's side of a link, every wait bounded by 10 s.
+struct SolverClient {
+    explicit SolverClient(XSocket* connected) : sock(connected) { setXSocketTimeout(sock, 10); }
+    ~SolverClient() { releaseXSocket(sock); }
+    // A connection to a listening solver before the handshake; none when refused.
+    static std::unique_ptr<SolverClient> connect(uint16_t port) {
+        XSocket* s = newXSocket();
+        if (connectXSocketToHost(s, "127.0.0.1", port, nullptr, 0))
+            return std::make_unique<SolverClient>(s);
+        releaseXSocket(s);
+        return nullptr;
+    }
+
+    bool hello(const std::string& text = "ZVI|LINK|VER:1") {
+        int32_t n = int32_t(text.size() + 1);
+        return writeMessageHeader(sock, FLAG_HANDSHAKE, uint32_t(n)) &&
+               writeMessageData(sock, text.c_str(), n);
+    }
+    // The reply's byte flag (0 when none came), its text in *reply.
+    uint32_t handshake(std::string* reply, const std::string& text = "ZVI|LINK|VER:1") {
+        if (!hello(text) || !nextFlag()) return 0;
+        *reply = receive(size_t(lastLength)).c_str();
+        return lastFlag;
+    }
+    bool greeted() {
+        std::string reply;
+        return handshake(&reply) == FLAG_HANDSHAKE_REPLY && reply == "OK";
+    }
+    // The byte flag of the next frame header, 0 when none came.
+    uint32_t nextFlag() { return readMessageHeader(sock, &lastFlag, &lastLength) ? lastFlag : 0; }
+    void sendClose() { writeMessageHeader(sock, FLAG_CLOSE, 0); }
+    bool send(const Bytes& b) { return writeMessageData(sock, b.data(), int32_t(b.size())); }
+    // The next n bytes as they come; none when they did not.
+    Bytes receive(size_t n) {
+        Bytes b(n, '\0');
+        return readMessageData(sock, &b[0], int32_t(n)) ? b : Bytes();
+    }
+
+    // Any call, its arguments as the protocol takes them. False when no
+    // matching return came back; lastFlag then holds the flag of what came.
+    bool call(uint16_t id, ...) {
+        va_list args, again;
+        va_start(args, id);
+        va_copy(again, args);
+        bool ok = sendFunctionMessage(sock, id, args, 1) && nextFlag() == FLAG_RETURN &&
+                  receiveFunctionReturn(id, sock, lastLength, again);
+        va_end(again);
+        va_end(args);
+        return ok;
+    }
+    bool dataExist(std::string model, std::string product, std::string version, int32_t* result) {
+        int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size()),
+                n3 = int32_t(version.size());
+        char *p1 = &model[0], *p2 = &product[0], *p3 = &version[0];
+        return call(FID_DATEXIST, &n1, &p1, result, &n2, &p2, &n3, &p3);
+    }
+    bool startup(std::string model, std::string product, double* duration) {
+        int32_t n1 = int32_t(model.size()), n2 = int32_t(product.size());
+        char *p1 = &model[0], *p2 = &product[0];
+        return call(FID_SLZVIMAN, &n2, &p2, &n1, &p1, duration); // product first, as the block
+    }
+    bool update(std::vector<double>* outputs, int32_t capacity = 128) {
+        outputs->assign(size_t(capacity), 0.0);
+        double* data = outputs->data();
+        bool ok = call(FID_ZVUPDATE, &capacity, &data);
+        outputs->resize(ok ? size_t(capacity) : 0);
+        return ok;
+    }
+    bool advance(double dt, std::vector<double> inputs, int32_t* doneSim, int32_t* adv) {
+        int32_t count = int32_t(inputs.size());
+        double* data = inputs.data();
+        return call(FID_SLCZVPWR, &dt, &count, &data, doneSim, adv);
+    }
+    // DATEXIST, SLOPEN and SLZVIMAN for the demo model, as the block's start sends them.
+    void startRun(double* duration) {
+        int32_t check = 0;
+        ASSERT_TRUE(dataExist("tank", "ZVDEMO", "6.1", &check));
+        EXPECT_EQ(check, 1);
+        ASSERT_TRUE(call(FID_SLOPEN));
+        ASSERT_TRUE(startup("tank", "ZVDEMO", duration));
+    }
+
+    XSocket* sock;
+    uint32_t lastFlag = 0;
+    int32_t lastLength = 0;
+};
+
+#endif
+
+} // namespace zvproc
