@@ -1,6 +1,4 @@
-// Helpers of the frame tests: the recording stand-in for the block's methods
-// (fake_block.cpp), the captured command window, and MEX calls the way MATLAB
-// and Simulink make them.
+// The frame tests' fixture (a captured command window, no memory left behind).
 #pragma once
 
 #include "zvhost.h"
@@ -9,20 +7,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
-
-namespace fakeblock {
-
-struct Call {
-    std::string method;
-    SimStruct* S;
-    int tid;
-};
-std::vector<Call>& calls();
-std::function<void(SimStruct*)>& onSizes(); // runs inside mdlInitializeSizes, if set
-void reset();
-
-} // namespace fakeblock
 
 namespace frametest {
 
@@ -35,31 +19,18 @@ inline ArrayPtr emptyArray() {
 class FrameTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fakeblock::reset();
         zvhost::setCommandWindow([this](const std::string& t) { out += t; });
         zvhost::setCallHandler(nullptr);
     }
     void TearDown() override {
         zvhost::setCommandWindow(nullptr);
         zvhost::setCallHandler(nullptr);
-        fakeblock::reset();
         EXPECT_EQ(zvhost::pendingAllocations(), 0u);
-    }
-    // zelvanesl61(prhs...) from the MATLAB command line; *result takes plhs[0].
-    zvhost::CallResult sizesCall(int nlhs, std::vector<const mxArray*> prhs,
-                                 ArrayPtr* result = nullptr) {
-        mxArray* plhs[2] = {nullptr, nullptr};
-        auto r =
-            zvhost::callMex(mexFunction, nlhs, plhs, static_cast<int>(prhs.size()), prhs.data());
-        ArrayPtr kept(plhs[0]);
-        if (result) *result = std::move(kept);
-        return r;
     }
     std::string out;
 };
 
-// Runs body inside a MEX call, so that what it allocates is released as at
-// the end of a real call.
+// Runs body inside a MEX call, so that what it allocates is released at its end.
 inline zvhost::CallResult runInCall(std::function<void()> body) {
     static std::function<void()> pending;
     pending = std::move(body);

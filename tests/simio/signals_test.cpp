@@ -1,3 +1,4 @@
+// Input signals: their shapes, CSV tables, and the signals of the whole input port.
 #include "simio/signals.h"
 
 #include "support/zvtest.h"
@@ -11,93 +12,64 @@ using zvtest::TempDir;
 
 namespace {
 
-double valueOf(const std::string& text, double t) {
+// The signal's value at chosen times, given as {t, value, t, value, ...}.
+void expectValues(const std::string& text, std::vector<double> tv) {
     Signal s;
     std::string err;
-    EXPECT_TRUE(parseSignal(text, s, err)) << text << ": " << err;
-    return s.at(t);
+    ASSERT_TRUE(parseSignal(text, s, err)) << text << ": " << err;
+    for (size_t i = 0; i + 1 < tv.size(); i += 2)
+        EXPECT_NEAR(s.at(tv[i]), tv[i + 1], 1e-12) << text << " at " << tv[i];
 }
 
-std::string errorOf(const std::string& text) {
-    Signal s;
-    std::string err;
-    EXPECT_FALSE(parseSignal(text, s, err)) << text;
-    return err;
+std::vector<double> sample(const InputSet& set, double t, int n) {
+    std::vector<double> u(n);
+    set.sample(t, u.data(), n);
+    return u;
 }
 
 } // namespace
 
 TEST(SimioSignal, ShapesAtChosenTimes) {
-    EXPECT_EQ(valueOf("2.5", 7.0), 2.5);
-    EXPECT_EQ(valueOf(" const:+1e-3 ", 0.0), 1e-3);
-    // Step: the new value holds from t0 itself on.
-    EXPECT_EQ(valueOf("step:1,-2,10", 0.999), -2.0);
-    EXPECT_EQ(valueOf("step:1,-2,10", 1.0), 10.0);
-    EXPECT_EQ(valueOf("step:1,-2,10", 5.0), 10.0);
-    EXPECT_EQ(valueOf("step:1", 0.5), 0.0);
-    EXPECT_EQ(valueOf("step:1", 1.5), 1.0);
-    // Ramp: initial value until start, then slope per second.
-    EXPECT_EQ(valueOf("ramp:2", 3.0), 6.0);
-    EXPECT_EQ(valueOf("ramp:2,1,5", 0.5), 5.0);
-    EXPECT_DOUBLE_EQ(valueOf("ramp:2,1,5", 3.0), 9.0);
+    expectValues("2.5", {7, 2.5});
+    expectValues(" const:+1e-3 ", {0, 1e-3});
+    // Step: the new value holds from T0 itself on (by default 0, then 1).
+    expectValues("step:1,-2,10", {0.999, -2, 1, 10});
+    expectValues("step:1", {0.5, 0, 1.5, 1});
+    // Ramp: the initial value until the start, then the slope per second.
+    expectValues("ramp:2", {3, 6});
+    expectValues("ramp:2,1,5", {0.5, 5, 3, 9});
     // Sine: frequency in Hz, phase in radians, then the offset.
-    EXPECT_NEAR(valueOf("sine:3,0.5", 0.5), 3.0, 1e-12); // quarter period
-    EXPECT_NEAR(valueOf("sine:3,0.5,1.5707963267948966,1", 0.0), 4.0, 1e-12);
-    EXPECT_NEAR(valueOf("SINE:1,1", 0.5), 0.0, 1e-12);
-}
-
-TEST(SimioSignal, ParseErrorsNameTheBadText) {
-    struct Case {
-        const char* text;
-        const char* expected;
-    } cases[] = {
-        {"abc", "\"abc\""},
-        {"sine:1", "got 1 number"},
-        {"step:a,0,1", "\"a\" is not a finite number"},
-        {"step:1,2", "T0 alone or T0,BEFORE,AFTER"},
-        {"ramp:", "got 0 numbers"},
-        {"const:inf", "\"inf\" is not a finite number"},
-        {"nan", "\"nan\""},
-        {"square:1,2", "unknown kind \"square\""},
-        {"sine:1,2,3,4,5", "got 5 numbers"},
-        {"const:1 2", "\"1 2\""},
-        {"csv:", "csv:FILE[:COLUMN]"},
-    };
-    for (const Case& c : cases)
-        EXPECT_NE(errorOf(c.text).find(c.expected), std::string::npos)
-            << c.text << " gave: " << errorOf(c.text);
+    expectValues("SINE:3,0.5", {0.5, 3});
+    expectValues("sine:3,0.5,1.5707963267948966,1", {0, 4, 1, -2});
 }
 
 TEST(SimioCsvInput, InterpolatesAndHoldsOutsideTheRange) {
     TempDir dir;
-    std::string f = dir.file("in.csv", "\xEF\xBB\xBF# drive cycle\r\n"
-                                       "time, \"speed\" ,torque\r\n"
-                                       "\r\n"
-                                       "1,10,0\r\n"
-                                       "3,30,1\r\n"
-                                       "3,-5,2\r\n"
-                                       "5,-5,3\r\n");
-    EXPECT_EQ(valueOf("csv:" + f + ":speed", 0.0), 10.0); // before the first row
-    EXPECT_EQ(valueOf("csv:" + f + ":speed", 1.0), 10.0);
-    EXPECT_EQ(valueOf("csv:" + f + ":speed", 2.5), 25.0);  // between rows
-    EXPECT_EQ(valueOf("csv:" + f + ":speed", 3.0), -5.0);  // a jump: the later row wins
-    EXPECT_EQ(valueOf("csv:" + f + ":speed", 99.0), -5.0); // after the last row
-    EXPECT_EQ(valueOf("csv:" + f + ":3", 4.0), 2.5);       // by column number
-    EXPECT_EQ(valueOf("csv:" + f, 2.0), 20.0);             // column 2 by default
-
-    std::string bare = dir.file("bare.csv", "0,1\n10,2");
-    EXPECT_EQ(valueOf("csv:" + bare + ":2", 5.0), 1.5);
-    EXPECT_EQ(valueOf("csv:" + bare + ":2", std::nan("")), 2.0); // must not read past the end
+    const std::string f =
+        "csv:" + dir.file("in.csv", "\xEF\xBB\xBF# drive cycle\r\ntime, \"speed\" "
+                                    ",torque\r\n\r\n1,10,0\r\n3,30,1\r\n3,-5,2\r\n5,-5,3\r\n");
+    // Held before the first and after the last row, linear between rows; at a jump the later
+    // row wins. By name, by column number, or column 2 by default.
+    expectValues(f + ":speed", {0, 10, 2.5, 25, 3, -5, 99, -5});
+    expectValues(f + ":3", {4, 2.5});
+    expectValues(f, {2, 20});
+    const std::string bare = "csv:" + dir.file("bare.csv", "0,1\n10,2");
+    expectValues(bare + ":2", {5, 1.5, std::nan(""), 2}); // NaN must not read past the end
 }
 
-TEST(SimioCsvInput, BadFilesAndColumnsGiveClearErrors) {
+TEST(SimioSignal, BadSignalsAndFilesGiveClearErrors) {
     TempDir dir;
-    std::string f = dir.file("in.csv", "time,a,b\n0,1,2\n1,2,3\n");
-    std::string missing = dir.path("nope.csv");
-    struct Case {
-        std::string text;
-        std::string expected;
-    } cases[] = {
+    const std::string f = dir.file("in.csv", "time,a,b\n0,1,2\n1,2,3\n");
+    const std::string missing = dir.path("nope.csv");
+    const std::pair<std::string, std::string> cases[] = {
+        {"sine:1", "got 1 number"},
+        {"step:a,0,1", "\"a\" is not a finite number"},
+        {"step:1,2", "T0 alone or T0,BEFORE,AFTER"},
+        {"const:inf", "\"inf\" is not a finite number"},
+        {"nan", "\"nan\""},
+        {"square:1,2", "unknown kind \"square\""},
+        {"sine:1,2,3,4,5", "got 5 numbers"},
+        {"csv:", "csv:FILE[:COLUMN]"},
         {"csv:" + missing, "cannot open CSV file \"" + missing + "\""},
         {"csv:" + f + ":c", "no value column named \"c\" (columns: a, b)"},
         {"csv:" + f + ":1", "column 1 holds the time"},
@@ -109,56 +81,40 @@ TEST(SimioCsvInput, BadFilesAndColumnsGiveClearErrors) {
         // A drive letter is part of the file name, not a column separator.
         {"csv:C:\\data.csv", "cannot open CSV file \"C:\\data.csv\""},
     };
-    for (const Case& c : cases)
-        EXPECT_NE(errorOf(c.text).find(c.expected), std::string::npos)
-            << c.text << " gave: " << errorOf(c.text);
+    for (const auto& [text, part] : cases) { // refused with a message that holds the part
+        Signal s;
+        std::string err;
+        EXPECT_FALSE(parseSignal(text, s, err)) << text;
+        EXPECT_NE(err.find(part), std::string::npos) << text << " gave: " << err;
+    }
 }
 
 TEST(SimioInputSet, ElementsDefaultsAndLists) {
     InputSet set;
     std::string err;
-    ASSERT_TRUE(set.addInput("2=step:1,0,5", err)) << err;
-    ASSERT_TRUE(set.addInput("4=7", err)) << err;
-    ASSERT_TRUE(set.addInput("4=8", err)) << err; // the later one wins
-    double u[5];
-    set.sample(2.0, u, 5);
-    EXPECT_EQ((std::vector<double>(u, u + 5)), (std::vector<double>{0, 5, 0, 8, 0}));
-
+    ASSERT_TRUE(set.addInput("2=step:1,0,5", err) && set.addInput("4=7", err) &&
+                set.addInput("4=8", err)) // the later one wins
+        << err;
+    EXPECT_EQ(sample(set, 2.0, 5), (std::vector<double>{0, 5, 0, 8, 0}));
     ASSERT_TRUE(set.addInput("*=-1", err)) << err;
-    set.sample(0.0, u, 5);
-    EXPECT_EQ((std::vector<double>(u, u + 5)), (std::vector<double>{-1, 0, -1, 8, -1}));
+    EXPECT_EQ(sample(set, 0.0, 5), (std::vector<double>{-1, 0, -1, 8, -1}));
 
     InputSet list;
     ASSERT_TRUE(list.addList("1; ;ramp:2;", err)) << err;
-    list.sample(1.5, u, 4);
-    EXPECT_EQ((std::vector<double>(u, u + 4)), (std::vector<double>{1, 0, 3, 0}));
+    EXPECT_EQ(sample(list, 1.5, 4), (std::vector<double>{1, 0, 3, 0}));
     EXPECT_TRUE(list.check(3, err));
     EXPECT_FALSE(list.check(2, err));
-    EXPECT_NE(err.find("input element 3 has a signal, but the block has 2 inputs"),
-              std::string::npos)
-        << err;
-}
+    EXPECT_EQ(err, "input element 3 has a signal, but the block has 2 inputs");
 
-TEST(SimioInputSet, BadSpecsAreRefusedWithTheirText) {
-    struct Case {
-        const char* spec;
-        const char* expected;
-    } cases[] = {
-        {"sine:1,2", "expected ELEMENT=SIGNAL"},
-        {"0=1", "element \"0\" is not a number from 1 to 128"},
-        {"129=1", "element \"129\""},
-        {"99999999999=1", "element \"99999999999\""},
-        {"x=1", "element \"x\""},
-        {"3=sine:1", "input \"3=sine:1\": bad signal \"sine:1\""},
-    };
-    for (const Case& c : cases) {
-        InputSet set;
-        std::string err;
-        EXPECT_FALSE(set.addInput(c.spec, err)) << c.spec;
-        EXPECT_NE(err.find(c.expected), std::string::npos) << c.spec << " gave: " << err;
+    // Refusals name the offending text.
+    for (auto [spec, part] : {std::pair{"sine:1,2", "expected ELEMENT=SIGNAL"},
+                              {"0=1", "element \"0\" is not a number from 1 to 128"},
+                              {"129=1", "element \"129\""},
+                              {"99999999999=1", "element \"99999999999\""},
+                              {"3=sine:1", "input \"3=sine:1\": bad signal \"sine:1\""}}) {
+        EXPECT_FALSE(InputSet().addInput(spec, err)) << spec;
+        EXPECT_NE(err.find(part), std::string::npos) << spec << " gave: " << err;
     }
-    InputSet set;
-    std::string err;
-    EXPECT_FALSE(set.addList("1;2;bogus", err));
+    EXPECT_FALSE(InputSet().addList("1;2;bogus", err));
     EXPECT_NE(err.find("inputs item 3: bad signal \"bogus\""), std::string::npos) << err;
 }
