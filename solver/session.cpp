@@ -342,16 +342,9 @@ bool Link::nextFrame(uint32_t* flag, int32_t* length) {
 }
 
 bool Link::drain(int32_t bytes) {
-    unsigned char scratch[512];
-    while (bytes > 0) {
-        int32_t piece = bytes < 512 ? bytes : 512;
-        if (!readMessageData(socket_, scratch, piece)) {
-            logXSocketError(socket_);
-            return false;
-        }
-        bytes -= piece;
-    }
-    return true;
+    if (skipMessageData(socket_, bytes)) return true;
+    logXSocketError(socket_);
+    return false;
 }
 
 bool Link::handshake() {

@@ -13,9 +13,3 @@ void mdlUpdate(SimStruct* S, int tid);
 void mdlDerivatives(SimStruct* S);
 void mdlTerminate(SimStruct* S);
 void mdlZeroCrossings(SimStruct* S);
-
-// Distinct harness ports found by the last sizing (inputs: from-ends,
-// outputs: to-ends). Process-wide, shared by every instance of the block, and
-// reset at the start of every sizing.
-extern int harnessInputCount;
-extern int harnessOutputCount;

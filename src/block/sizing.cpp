@@ -2,6 +2,7 @@
 // the solver's model data file, or from the widths the user asked for.
 #include "block/block.h"
 #include "block/datafile.h"
+#include "block/runstate.h"
 #include "frame/services.h"
 
 int harnessInputCount = 0;

@@ -17,7 +17,6 @@ namespace {
 // Only this much of a handshake reply is kept: enough to tell "OK" from
 // anything else and to show what came instead.
 const int32_t REPLY_KEPT = 63;
-const int32_t SKIP_PIECE = 512;
 
 // The stream holds an unknown part of a frame, so the start of the next one
 // cannot be found. Waiting on it would read the solver's data as headers.
@@ -27,16 +26,6 @@ void dropLinkOutOfStep(void) {
 }
 
 } // namespace
-
-int skipMessageData(XSocket* s, int32_t length) {
-    char scrap[SKIP_PIECE];
-    while (length > 0) {
-        int32_t piece = length < SKIP_PIECE ? length : SKIP_PIECE;
-        if (!readMessageData(s, scrap, piece)) return 0;
-        length -= piece;
-    }
-    return 1;
-}
 
 void setErrorCallback(LinkErrorCallback fn) {
     linkState.onError = fn;

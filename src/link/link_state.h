@@ -16,5 +16,3 @@ extern LinkState linkState;
 
 // Starts the platform socket layer once per link.
 int startLinkSockets(void);
-// Reads and drops length bytes of a frame body without holding them.
-int skipMessageData(XSocket* s, int32_t length);

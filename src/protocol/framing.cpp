@@ -175,6 +175,16 @@ int readMessageData(XSocket* s, void* buffer, int32_t length) {
     return readMessageDataCounted(s, buffer, length, &received);
 }
 
+int skipMessageData(XSocket* s, int32_t length) {
+    char scrap[512];
+    while (length > 0) {
+        int32_t piece = length < int32_t(sizeof scrap) ? length : int32_t(sizeof scrap);
+        if (!readMessageData(s, scrap, piece)) return 0;
+        length -= piece;
+    }
+    return 1;
+}
+
 int readMessageDataCounted(XSocket* s, void* buffer, int32_t length, int32_t* received) {
     *received = 0;
     if (length < 1) return 1;

@@ -47,6 +47,9 @@ int writeMessageArray(XSocket* s, const void* data, int elementSize, int32_t byt
 // A length of 2^31 or more arrives as a negative number.
 int readMessageHeader(XSocket* s, uint32_t* byteFlag, int32_t* length);
 int readMessageData(XSocket* s, void* buffer, int32_t length);
+// Reads and drops length bytes of a frame body in bounded pieces, so that a
+// body nobody needs never costs its length in memory.
+int skipMessageData(XSocket* s, int32_t length);
 // Sends a whole frame, header included, with as few writes as the socket
 // allows. A short write is named after the field that did not get out.
 int writeMessageFrame(XSocket* s, const void* frame, int32_t frameLength);

@@ -1,6 +1,7 @@
 // Sizing of the block through the MEX entry, as Simulink calls it, against
 // data files in a fresh working folder.
 #include "block/block.h"
+#include "block/runstate.h"
 #include "block/datafile_fixture.h"
 #include "zvhost.h"
 
