@@ -6,7 +6,7 @@
 // Link target `zv_mexapi` (an interface library) for the include path.
 #pragma once
 
-#include "mex.h"
+#include <mex.h>
 
 #ifdef __cplusplus
 extern "C" {
