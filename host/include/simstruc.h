@@ -7,6 +7,28 @@
 #pragma once
 
 #include <mex.h>
+// A host's own mex.h need not declare these; ours are the S-function's sizes.
+#include "tmwtypes.h"
+
+#ifndef MEX_EXPORT
+#if defined(_WIN32)
+#define MEX_EXPORT __declspec(dllexport)
+#else
+#define MEX_EXPORT __attribute__((visibility("default")))
+#endif
+#endif
+
+#if defined(HAVE_OCTAVE) && defined(__GNUC__)
+// Octave's mexErrMsgTxt ends the call by throwing but is not declared so;
+// callers rely on it not returning.
+#ifdef __cplusplus
+extern "C" {
+#endif
+void mexErrMsgTxt(const char* s) __attribute__((noreturn));
+#ifdef __cplusplus
+}
+#endif
+#endif
 
 #ifdef __cplusplus
 extern "C" {
