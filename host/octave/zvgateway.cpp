@@ -133,7 +133,11 @@ extern "C" MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, cons
         mxGetNumberOfElements(prhs[2]) != 1 || !mxIsDouble(prhs[3]))
         mexErrMsgTxt("usage: r = zvgateway(mexfile, {six parameters}, stopTime, u)");
     if (nlhs > 1) mexErrMsgTxt("one result");
-    char* path = mxArrayToString(prhs[0]);
+    // Not mxArrayToString: Octave does not release its text when a call
+    // ends in an error, and the block may end this one.
+    const int pathSize = static_cast<int>(mxGetNumberOfElements(prhs[0])) + 1;
+    char* path = hostArray<char>(pathSize);
+    mxGetString(prhs[0], path, pathSize);
     Run run;
     run.entry = blockEntry(path);
     // The S-function name is the file's name without folder and suffix.
@@ -238,13 +242,13 @@ extern "C" MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, cons
     std::memcpy(mxGetPr(tOut), tBuf, sizeof(double) * ran);
     for (int k = 0; k < ran; ++k)
         for (int i = 0; i < nOut; ++i)
-            mxGetPr(yOut)[k + static_cast<size_t>(i) * ran] = yBuf[static_cast<size_t>(k) * nOut + i];
+            mxGetPr(yOut)[k + static_cast<size_t>(i) * ran] =
+                yBuf[static_cast<size_t>(k) * nOut + i];
     setField(result, "t", tOut);
     setField(result, "y", yOut);
     setField(result, "steps", mxCreateDoubleScalar(steps));
     setField(result, "error", mxCreateString(error ? error : ""));
     const mxArray* request = mexGetVariablePtr("global", kStopVariable);
-    setField(result, "stop", request && mxIsChar(request) ? mxDuplicateArray(request)
-                                                          : mxCreateString(""));
-    mxFree(path);
+    setField(result, "stop",
+             request && mxIsChar(request) ? mxDuplicateArray(request) : mxCreateString(""));
 }
