@@ -14,10 +14,11 @@
 //
 // As Simulink does: the sizes call with [address; 5200229], then flags 101,
 // 102, 104/105 at every hit and 107. A stop request (the block's stop command
-// reaching set_param) or an error status ends the run after the current
-// callback, and terminate runs. mexErrMsgTxt from the block ends this call,
-// unwinding through here; everything held is Octave's (mxCalloc), released
-// by Octave whichever way the call ends.
+// reaching set_param) ends the run once the step is done, an error status
+// right after the callback that set it; terminate runs either way.
+// mexErrMsgTxt from the block ends this call, unwinding through here;
+// everything held is Octave's (mxCalloc), released by Octave whichever way
+// the call ends.
 #include <simstruc.h>
 
 #include <dlfcn.h>
@@ -33,14 +34,17 @@ typedef void (*MexEntry)(int, mxArray*[], int, const mxArray*[]);
 // The global that the test folder's set_param writes the stop request into.
 const char* const kStopVariable = "zvgateway_stop";
 
-template <typename T> T* hostArray(int n) {
-    return static_cast<T*>(mxCalloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(T)));
+template <typename T> T* hostArray(size_t n) {
+    return static_cast<T*>(mxCalloc(n > 0 ? n : 1, sizeof(T)));
 }
 
 // The port services run inside the sizes call, a MEX call of its own whose
 // mxCalloc memory Octave releases when it returns: the records they hand out
 // are the gateway's, made beforehand.
 const int kMaxPorts = 4;
+// Far above what the block accepts at its start, but it keeps the
+// recording buffers' sizes in range.
+const int kMaxWidth = 1 << 16;
 
 int_T setNumInputPorts(void* context, int_T n) {
     SimStruct* S = static_cast<SimStruct*>(context);
@@ -180,15 +184,17 @@ extern "C" MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, cons
     mxGetPr(widths)[0] = nIn;
     mxGetPr(widths)[1] = nOut;
     setField(result, "widths", widths);
-    if (failed(run) || nIn < 0 || nOut < 0 || ssGetNumInputPorts(S) != 1 ||
-        ssGetNumOutputPorts(S) != 1 || ssGetNumSampleTimes(S) != 1) {
+    const int nIWork = ssGetNumIWork(S);
+    if (failed(run) || nIn < 0 || nOut < 0 || nIn > kMaxWidth || nOut > kMaxWidth || nIWork < 0 ||
+        nIWork > kMaxWidth || ssGetNumInputPorts(S) != 1 || ssGetNumOutputPorts(S) != 1 ||
+        ssGetNumSampleTimes(S) != 1) {
         setField(result, "error",
                  mxCreateString(failed(run) ? ssGetErrorStatus(S) : "not a runnable block"));
         return;
     }
     S->sampleTimes = hostArray<time_T>(1);
     S->offsetTimes = hostArray<time_T>(1);
-    S->iWork = hostArray<int_T>(ssGetNumIWork(S));
+    S->iWork = hostArray<int_T>(nIWork);
     real_T* uValues = hostArray<real_T>(nIn);
     const real_T** uPtrs = hostArray<const real_T*>(nIn);
     for (int i = 0; i < nIn; ++i)
@@ -205,7 +211,7 @@ extern "C" MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, cons
     if (!(hits < 100000)) mexErrMsgTxt("more than 100000 sample hits before the stop time");
     const int maxHits = hits < 0 ? 0 : static_cast<int>(hits) + 1;
     double* tBuf = hostArray<double>(maxHits);
-    double* yBuf = hostArray<double>(maxHits * nOut);
+    double* yBuf = hostArray<double>(static_cast<size_t>(maxHits) * nOut);
     const size_t uRows = mxGetM(prhs[3]);
     const size_t uCols = mxGetN(prhs[3]);
     const double* u = mxGetPr(prhs[3]);
@@ -226,7 +232,8 @@ extern "C" MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, cons
         tBuf[ran] = run.info->t;
         std::memcpy(yBuf + static_cast<size_t>(ran) * nOut, yValues, sizeof(double) * nOut);
         ++ran;
-        if ((stop = failed(run) || stopRequested())) break;
+        // A stop request lets the step finish; an error status ends it.
+        if (failed(run)) break;
         callFlag(run, 105);
         ++steps;
         stop = failed(run) || stopRequested();
