@@ -11,9 +11,10 @@ rounds="${1:-20}"
 scripts/deps.sh octave
 scripts/deps.sh
 
-# The stand-in solver, laid out as an installation under build/default/zvihome.
+# The stand-in solver, laid out as an installation under build/default/zvihome,
+# and zvsim with its block, to compare the two hosts.
 cmake --preset default >/dev/null
-cmake --build --preset default --target zelvane
+cmake --build --preset default --target zelvane zvsim zelvanesl61
 export ZVIHOME="$root/build/default/zvihome"
 
 # The guard must refuse our own mex.h in front of Octave's.
@@ -31,7 +32,7 @@ octave() {
 models="$root/examples/models"
 echo "== checks in octave-cli"
 octave "addpath('$root/build/octave', '$root/tests/octave');
-        exit(zv_octave_checks('$models') > 0)"
+        exit(zv_octave_checks('$models', '$root/build/default/bin/zvsim') > 0)"
 
 echo "== leaks: 1 round against $rounds"
 ZV_OCTAVE_CXXFLAGS="-fsanitize=address -fno-omit-frame-pointer" \

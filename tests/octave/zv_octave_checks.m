@@ -1,8 +1,9 @@
-function failed = zv_octave_checks(models)
+function failed = zv_octave_checks(models, zvsim)
   % The block inside Octave: the sizes call from the command line, its
   % notices, warning and error texts, and whole runs through zvgateway
-  % against the stand-in solver. Runs in a scratch folder holding copies of
-  % the data files of MODELS. Ends with "N passed, N failed".
+  % against the stand-in solver, one of them side by side with the same run
+  % in ZVSIM (our own host). Runs in a scratch folder holding copies of the
+  % data files of MODELS. Ends with "N passed, N failed".
   global zv_results
   zv_results = [0 0];
   here = pwd;
@@ -21,6 +22,7 @@ function failed = zv_octave_checks(models)
     missing_file();
     sizes_errors();
     runs();
+    hosts_agree(zvsim);
   unwind_protect_cleanup
     cd(here);
     confirm_recursive_rmdir(false, 'local');
@@ -188,4 +190,21 @@ function runs()
     end
   end
   unsetenv('ZELVANE_FAULTS');
+end
+
+function hosts_agree(zvsim)
+  % Octave and our own host run the same block the same way: every output
+  % value of every hit equal.
+  unsetenv('ZELVANE_FAULTS');
+  p = {'simple', 'ZVPRO', 'SIMULINK', 0.1, -1, -1};
+  evalc('r = zvgateway(which(''zelvanesl61''), p, 1.0, [1 2 3]);');
+  [status, out] = system([zvsim ' --model simple --product ZVPRO --duration-source SIMULINK' ...
+                          ' --timestep 0.1 --stop-time 1.0 --signals "1;2;3" --csv zvsim.csv']);
+  check(status == 0, 'zvsim ran the same model', out);
+  if status == 0
+    z = dlmread('zvsim.csv', ',', 1, 0);
+    check(isequal(z(:, 1), r.t) && isequal(z(:, 5:6), r.y), ...
+          'the same outputs at the same hits in Octave and in zvsim', ...
+          mat2str([r.t r.y] - z(:, [1 5 6])));
+  end
 end
