@@ -152,6 +152,7 @@ function runs()
       {"Simulink will be stopped when the ZV simulation completes.", ...
        "The ZV and Simulink simulation have completed simultaneously.\n"}, stopReq, '', 5, [3 2]
     'fails at t = 0', 'simple', 'SIMULINK', 1.0, [-1 -1], 'drop=DATEXIST', {errLines}, '', hint, 0, []
+    'left up at t = 0', 'simple', 'SIMULINK', 1.0, [-1 -1], 'call-back=DATEXIST', {errLines}, '', hint, 0, []
     'fails mid-run', 'simple', 'SIMULINK', 1.0, [-1 -1], 'drop=SLCZVPWR:3', ...
       {[errLines errLines], "The Simulink simulation has been interrupted.\n"}, stopReq, failedStatus, 3, [3 2]
     'after a failure', 'simple', 'SIMULINK', 0.2, [-1 -1], '', {done}, '', '', 3, [3 2]
