@@ -138,6 +138,7 @@ function runs()
   stopReq = 'zvdemo SimulationCommand Stop';
   errLines = ["\n\nAn error has occurred in the ZELVANE application.\n", ...
               "Examine the screen.zv and the output (*.out) file for error messages.\n"];
+  % Octave keeps an error's text without its closing newline.
   hint = "Enter 'errstop61('name_of_mdl_file')' in the MATLAB Command Window to clear the simulation.";
   done = ["\n\nThe Simulink simulation has completed.\n\n\nThe ZV simulation may continue...\n", ...
           "The ZV simulation has completed.\n"];
@@ -183,7 +184,7 @@ function runs()
       end
     else
       prefix = 'zvgateway: ';
-      check(strncmp(msg, prefix, numel(prefix)) && strcmp(strtrim(msg(numel(prefix) + 1:end)), errWant), ...
+      check(strncmp(msg, prefix, numel(prefix)) && strcmp(msg(numel(prefix) + 1:end), errWant), ...
             [what 'ends the call with the hint'], msg);
     end
     for k = 1:numel(texts)
