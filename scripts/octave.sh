@@ -19,8 +19,9 @@ export ZVIHOME="$root/build/default/zvihome"
 
 # The guard must refuse our own mex.h in front of Octave's.
 octinc="$(mkoctfile -p OCTINCLUDEDIR)"
-if g++ -std=c++17 -fsyntax-only -I"$root/host/include" -I"$octinc" host/octave/guard.cpp \
-    2>/dev/null; then
+refused="$(g++ -std=c++17 -fsyntax-only -I"$root/host/include" -I"$octinc" \
+    host/octave/guard.cpp 2>&1 || true)"
+if ! grep -q "mex.h is not Octave's" <<<"$refused"; then
     echo "octave: the build guard let the stand-in's mex.h through" >&2
     exit 1
 fi
