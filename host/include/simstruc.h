@@ -1,9 +1,12 @@
 // The SimStruct: the per-block record that the host (our Simulink stand-in)
 // creates and the S-function reads and writes. The frame (src/frame) and the
-// host (libzvhost, zvsim) share this one definition; block code reaches it
-// only through the ss* accessors below, under Simulink's names.
+// hosts (libzvhost and zvsim; zvgateway under Octave) share this one
+// definition; block code reaches it only through the ss* accessors below,
+// under Simulink's names.
 //
-// Link target `zv_mexapi` (an interface library) for the include path.
+// Link target `zv_mexapi` (an interface library) for the include path. The
+// mx*/mex* declarations come from whichever mex.h the include path finds
+// first: ours, or another host's (host/octave builds against Octave's).
 #pragma once
 
 #include <mex.h>
