@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
+# Usage: deps.sh [octave]
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev binutils)
+# `deps.sh octave`: only what the Octave check (scripts/octave.sh) needs.
+if [ "${1:-}" = octave ]; then
+    pkgs=(octave liboctave-dev)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

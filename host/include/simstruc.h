@@ -1,12 +1,37 @@
 // The SimStruct: the per-block record that the host (our Simulink stand-in)
 // creates and the S-function reads and writes. The frame (src/frame) and the
-// host (libzvhost, zvsim) share this one definition; block code reaches it
-// only through the ss* accessors below, under Simulink's names.
+// hosts (libzvhost and zvsim; zvgateway under Octave) share this one
+// definition; block code reaches it only through the ss* accessors below,
+// under Simulink's names.
 //
-// Link target `zv_mexapi` (an interface library) for the include path.
+// Link target `zv_mexapi` (an interface library) for the include path. The
+// mx*/mex* declarations come from whichever mex.h the include path finds
+// first: ours, or another host's (host/octave builds against Octave's).
 #pragma once
 
 #include <mex.h>
+// A host's own mex.h need not declare these; ours are the S-function's sizes.
+#include "tmwtypes.h"
+
+#ifndef MEX_EXPORT
+#if defined(_WIN32)
+#define MEX_EXPORT __declspec(dllexport)
+#else
+#define MEX_EXPORT __attribute__((visibility("default")))
+#endif
+#endif
+
+#if defined(HAVE_OCTAVE) && defined(__GNUC__)
+// Octave's mexErrMsgTxt ends the call by throwing but is not declared so;
+// callers rely on it not returning.
+#ifdef __cplusplus
+extern "C" {
+#endif
+void mexErrMsgTxt(const char* s) __attribute__((noreturn));
+#ifdef __cplusplus
+}
+#endif
+#endif
 
 #ifdef __cplusplus
 extern "C" {
