@@ -83,10 +83,13 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
         const char *model, *product, *version;
         int32_t expected;
     } cases[] = {
-        {"nosuch", "ZVDEMO", "6.1", 0},  {"tank", "ZVOTHER", "6.1", -1},
-        {"old", "ZVDEMO", "6.1", -2},    {"tank", "ZVDEMO", "6.2", -2},
-        {"tank", "ZVDEMO", "6.1", 1},    {"tank.dat", "ZVDEMO", "6.1", 1},
-        {"plain", "ANYTHING", "6.1", 1}, // names neither product nor version
+        {"nosuch", "ZVDEMO", "6.1", 0},
+        {"tank", "ZVOTHER", "6.1", -1},
+        {"old", "ZVDEMO", "6.1", -2},
+        {"tank", "ZVDEMO", "6.2", -2},
+        {"tank", "ZVDEMO", "6.1", 1},
+        {"tank.dat", "ZVDEMO", "6.1", 0}, // a base name only: no tank.dat.dat
+        {"plain", "ANYTHING", "6.1", 1},  // names neither product nor version
     };
     for (const Case& k : cases) {
         int32_t result = 99;
