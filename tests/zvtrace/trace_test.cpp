@@ -330,6 +330,25 @@ TEST(TraceRelay, DemoRunDecodesEveryCallAndReturn) {
     EXPECT_NE(json.find("\"raw\":\"0000000300000008000b0004"), std::string::npos) << json;
 }
 
+// Launch mode: the block starts zvtrace as its solver, zvtrace the real one.
+TEST(TraceRelay, StandsInForTheSolverTheBlockLaunches) {
+    DemoFolder dir;
+    const Finished run =
+        runChild({ZVTEST_ZVSIM, "--model", "tank", "--product", "ZVDEMO", "--duration-source",
+                  "SIMULINK", "--timestep", "0.5", "--stop-time", "1"},
+                 dir.path(),
+                 {{"ZVIHOME", std::string(ZVTEST_TRACEHOME)},
+                  {"ZVTRACE_SOLVER", std::string(ZVTEST_ZELVANE)},
+                  {"ZVTRACE_OUTPUT", dir.path("trace.txt")},
+                  {"ZVIDEBUG", std::nullopt}});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string trace = dir.read("trace.txt");
+    EXPECT_NE(trace.find("block>solver call      SLZVIMAN#12"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("solver>block return    CHECKBACK#17"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("MALFORMED"), std::string::npos) << trace;
+    EXPECT_NE(dir.read("screen.zv").find("Link closed by the block."), std::string::npos);
+}
+
 #endif
 
 } // namespace
