@@ -146,19 +146,20 @@ int serveConnectMode(const Options& o, zvtrace::TraceOutput& out) {
 }
 
 int serveLaunchMode(const Options& o, zvtrace::TraceOutput& out) {
-    const char* solverProgram = std::getenv("ZVTRACE_SOLVER");
-    if (!solverProgram || !*solverProgram) {
-        std::fprintf(stderr, "zvtrace: started as the solver, but ZVTRACE_SOLVER does not name "
-                             "the real one\n");
-        out.note("ZVTRACE_SOLVER is not set; no solver to start");
-        return 1;
-    }
     // The block is waiting: reach it first, so that whatever fails later
     // ends its link at once instead of after its accept time-out.
     XSocket* block = newXSocket();
     if (!connectXSocketToHost(block, "127.0.0.1", static_cast<uint16_t>(o.port), nullptr, 0)) {
         out.note("cannot reach the block on port " + std::to_string(o.port) + ": " +
                  errorOf(block));
+        releaseXSocket(block);
+        return 1;
+    }
+    const char* solverProgram = std::getenv("ZVTRACE_SOLVER");
+    if (!solverProgram || !*solverProgram) {
+        std::fprintf(stderr, "zvtrace: started as the solver, but ZVTRACE_SOLVER does not name "
+                             "the real one\n");
+        out.note("ZVTRACE_SOLVER is not set; no solver to start");
         releaseXSocket(block);
         return 1;
     }
