@@ -247,6 +247,7 @@ bool Engine::updateDiagram() {
 RunReport Engine::simulate() {
     RunReport report;
     stopAsked_ = false;
+    linkFailed_ = false;
     if (!updateDiagram()) return report;
 
     const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
