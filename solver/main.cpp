@@ -1,11 +1,13 @@
 // zelvane: a stand-in for the Zelvane solver. It serves the block's link
 // either by connecting back to the block that started it (launch mode) or by
 // listening for blocks one after another (connect mode).
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "log/zvlog.h"
 #include "solver/faults.h"
@@ -23,9 +25,38 @@ const char USAGE[] =
     "Options:\n"
     "  --fault NAME[=ARG]   commit a fault (repeatable; see below)\n"
     "  --verbose            echo the console to standard output, with the protocol's log\n"
-    "  --help               this text\n"
-    "The model is <Model>.dat in the working folder; the console goes to screen.zv and\n"
-    "the results (time, inputs, outputs) to <Model>.out there.\n\n";
+    "  --help, --version\n"
+    "The model is <Model>.dat in the working folder (the folder zelvane was started\n"
+    "in, also when it listens); the console goes to screen.zv and the results (time,\n"
+    "inputs, outputs) to <Model>.out there.\n\n";
+
+const char VERSION_TEXT[] = "zelvane 6.1.0 (stand-in solver)\n";
+
+// The option a mistyped argument was most likely meant to be, if any.
+std::string nearestOption(const std::string& word) {
+    static const char* const options[] = {"--listen", "--fault", "--verbose", "--help",
+                                          "--version"};
+    std::string best;
+    size_t bestDistance = 3; // more edits than this make another word
+    for (const char* option : options) {
+        const std::string o = option;
+        std::vector<size_t> row(o.size() + 1);
+        for (size_t j = 0; j <= o.size(); ++j)
+            row[j] = j;
+        for (size_t i = 1; i <= word.size(); ++i) {
+            size_t diagonal = row[0];
+            row[0] = i;
+            for (size_t j = 1; j <= o.size(); ++j) {
+                const size_t up = row[j];
+                row[j] = std::min(
+                    {row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == o[j - 1] ? 0 : 1)});
+                diagonal = up;
+            }
+        }
+        if (row[o.size()] < bestDistance) bestDistance = row[o.size()], best = o;
+    }
+    return best;
+}
 
 extern "C" void onStopSignal(int) {
     solverStopRequested = 1;
@@ -156,6 +187,11 @@ int main(int argc, char** argv) {
             fputs(USAGE, stdout);
             fputs(FAULT_HELP, stdout);
             return 0;
+        } else if (strcmp(arg, "--version") == 0) {
+            fputs(VERSION_TEXT, stdout);
+            return 0;
+        } else if ((strcmp(arg, "--listen") == 0 || strcmp(arg, "--fault") == 0) && i + 1 >= argc) {
+            error = std::string(arg) + (arg[2] == 'l' ? " needs a PORT" : " needs NAME[=ARG]");
         } else if (strcmp(arg, "ZVlink") == 0) {
             launch = true;
         } else if (strncmp(arg, "-i:", 3) == 0) {
@@ -169,14 +205,16 @@ int main(int argc, char** argv) {
         } else if (strcmp(arg, "--verbose") == 0) {
             verbose = true;
         } else {
-            error = "unexpected argument " + std::string(arg);
+            const std::string nearest = nearestOption(arg);
+            error = "unexpected argument " + std::string(arg) +
+                    (nearest.empty() ? "" : "; did you mean " + nearest + "?");
         }
         if (!error.empty()) break;
     }
     if (error.empty() && launch == listen) error = "give either ZVlink -i:PORT or --listen PORT";
     if (error.empty() && launch && port == 0) error = "ZVlink needs -i:PORT";
     if (!error.empty()) {
-        fprintf(stderr, "zelvane: %s\n\n%s", error.c_str(), USAGE);
+        fprintf(stderr, "zelvane: %s\ntry 'zelvane --help'\n", error.c_str());
         return 2;
     }
 

@@ -57,11 +57,10 @@ bool parseLag(const std::string& value, LagLine* line) {
 } // namespace
 
 std::string dataFileName(const std::string& modelName) {
-    const std::string ext = ".dat";
-    if (modelName.size() >= ext.size() &&
-        modelName.compare(modelName.size() - ext.size(), ext.size(), ext) == 0)
-        return modelName;
-    return modelName + ext;
+    // Exactly as the block names it: a Model given with its suffix names
+    // another file, and the check must say so rather than run a model the
+    // block never sized.
+    return modelName + ".dat";
 }
 
 ModelFile readModelFile(const std::string& modelName) {

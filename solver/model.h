@@ -29,7 +29,7 @@ struct ModelFile {
     std::vector<std::string> problems; // lines the solver could not use
 };
 
-// "<name>.dat" for a model name, unless the name already ends in ".dat".
+// "<name>.dat" for a model name, whatever the name ends in.
 std::string dataFileName(const std::string& modelName);
 // Reads the solver's lines of the data file and the harness counts.
 ModelFile readModelFile(const std::string& modelName);

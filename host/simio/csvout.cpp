@@ -44,7 +44,7 @@ bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& er
 
 bool CsvWriter::write(double t, const double* u, const double* y) {
     if (!file_ || failed_) return false;
-    row_ = formatNumber(t);
+    row_ = formatTime(t);
     for (int i = 0; i < nIn_; ++i) {
         row_ += ',';
         row_ += formatNumber(u[i]);

@@ -1,5 +1,6 @@
 // The run's samples as a CSV file: "time,u1,...,uN,y1,...,yM", one row per
-// sample hit, every number in the shortest text that reads back exactly.
+// sample hit, every value in the shortest text that reads back exactly, the
+// time as the sample time it stands for.
 #pragma once
 
 #include <cstdio>

@@ -94,6 +94,7 @@ bool loadTable(const std::string& path, const std::string& column, Table& out, s
     bool firstLine = true;
     std::string line;
     size_t lineNo = 0;
+    std::vector<std::string> header;
     while (std::getline(in, line)) {
         ++lineNo;
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -105,6 +106,8 @@ bool loadTable(const std::string& path, const std::string& column, Table& out, s
         bool isHeader = firstLine && !parseNumber(fields[0], t);
         if (isHeader) {
             firstLine = false;
+            for (std::string_view f : fields)
+                header.push_back(unquote(f));
             if (!byNumber) {
                 bool found = false;
                 std::string names;
@@ -162,6 +165,7 @@ bool loadTable(const std::string& path, const std::string& column, Table& out, s
         err = "CSV file " + quoted(path) + " has no data rows";
         return false;
     }
+    if (col < header.size()) table.name = header[col];
     out = std::move(table);
     return true;
 }
@@ -326,6 +330,14 @@ bool InputSet::check(int nIn, std::string& err) const {
         }
     }
     return true;
+}
+
+std::string InputSet::nameOf(int element) const {
+    const size_t k = static_cast<size_t>(element - 1);
+    const Signal* s = element >= 1 && k < bySlot_.size() && bySlot_[k] ? &*bySlot_[k]
+                      : hasDefault_                                    ? &default_
+                                                                       : nullptr;
+    return s && s->table ? s->table->name : std::string();
 }
 
 void InputSet::sample(double t, double* u, int nIn) const {

@@ -18,6 +18,7 @@ constexpr int kMaxElements = 128;
 // values. Rows are sorted by time (equal times allowed: a jump).
 struct Table {
     std::string source; // "FILE:COLUMN", for messages
+    std::string name;   // the column's name in the header line; empty without one
     std::vector<double> time;
     std::vector<double> value;
 };
@@ -62,6 +63,10 @@ class InputSet {
     void sample(double t, double* u, int nIn) const;
 
     bool empty() const { return !hasDefault_ && bySlot_.empty(); }
+    // The name of element's CSV column, empty when its signal is not a CSV
+    // column with a header name.
+    std::string nameOf(int element) const;
+
     // The highest element number given explicitly (0 when none).
     int highestElement() const { return static_cast<int>(bySlot_.size()); }
 

@@ -144,6 +144,9 @@ const int kPanelGap = 46;  // below each panel: x tick labels
 const int kBottom = 34;    // below the last panel: the x title
 const int kLegendGap = 16; // between plot area and legend
 const int kRowHeight = 16; // of a legend entry
+// A legend of more columns than this goes below its panel, wrapped into as
+// many columns as the picture's width holds, so wide ports do not widen it.
+const int kMaxSideColumns = 2;
 const size_t kMaxNameChars = 32;
 
 std::string num(double v) {
@@ -153,8 +156,8 @@ std::string num(double v) {
 }
 
 // Ten well-separated colours first; after them hues spread by the golden
-// angle, and from the eleventh series on lines also alternate dash patterns
-// so neighbours in the legend stay distinguishable.
+// angle. Colours follow the series across panels, so an input and an output
+// never share one by position alone.
 std::string seriesColour(size_t i) {
     static const char* const base[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
                                        "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
@@ -177,16 +180,13 @@ std::string seriesColour(size_t i) {
     return buf;
 }
 
-std::string seriesDash(size_t i) {
-    if (i < 10) return "";
-    switch (i % 3) {
-    case 1:
-        return " stroke-dasharray=\"6 3\"";
-    case 2:
-        return " stroke-dasharray=\"2 2\"";
-    default:
-        return "";
-    }
+// The k-th line of a panel is drawn over the ones before it: the first is
+// solid and every later one dashed, so lines that coincide still show each
+// colour in the gaps of those above.
+std::string seriesDash(size_t k) {
+    static const char* const patterns[] = {"7 4", "2 3", "10 3 2 3"};
+    if (k == 0) return "";
+    return std::string(" stroke-dasharray=\"") + patterns[(k - 1) % 3] + "\"";
 }
 
 // Cuts long names at a character boundary so the legend keeps its width.
@@ -211,7 +211,9 @@ struct PanelLayout {
     const PlotPanel* panel;
     std::vector<std::vector<Point>> points;
     std::vector<std::string> labels;
+    std::vector<size_t> series; // History index of each line: its colour
     int rows = 1, cols = 0, colWidth = 0;
+    bool below = false; // the legend is under the panel
 };
 
 // Position of v on an axis as a fraction, kept within a sane band so an
@@ -231,6 +233,7 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         for (size_t s : p.series) {
             if (s >= history.seriesCount()) continue;
             L.points.push_back(history.points(s));
+            L.series.push_back(s);
             std::string name = s < spec.names.size() ? spec.names[s] : "s" + std::to_string(s + 1);
             name = shortName(name);
             if (L.points.back().empty()) name += " (no data)";
@@ -243,16 +246,28 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         L.rows = std::max(1, (ph - 8) / kRowHeight);
         L.cols = static_cast<int>((L.labels.size() + L.rows - 1) / L.rows);
         L.colWidth = 36 + static_cast<int>(longest) * 7;
+        if (L.cols > kMaxSideColumns) {
+            L.below = true;
+            L.cols = std::max(1, (kLeft + pw) / L.colWidth);
+            L.rows = static_cast<int>((L.labels.size() + L.cols - 1) / L.cols);
+        }
         panels.push_back(std::move(L));
     }
     bool noSignals = panels.empty();
-    if (noSignals) panels.push_back(PanelLayout{nullptr, {}, {}, 1, 0, 0});
+    if (noSignals) panels.push_back(PanelLayout{nullptr, {}, {}, {}, 1, 0, 0, false});
 
     int legendWidth = 0;
-    for (const PanelLayout& L : panels)
-        legendWidth = std::max(legendWidth, L.cols * L.colWidth);
+    std::vector<double> tops; // of each panel's plotting area
+    double bottom = kTop;     // of the last panel's block
+    for (const PanelLayout& L : panels) {
+        if (!L.below) legendWidth = std::max(legendWidth, L.cols * L.colWidth);
+        if (!tops.empty()) bottom += kPanelGap;
+        tops.push_back(bottom);
+        bottom += ph;
+        if (L.below) bottom += kPanelGap - 8 + L.rows * kRowHeight;
+    }
     const int width = kLeft + pw + kLegendGap + legendWidth + 12;
-    const double lastBottom = kTop + static_cast<double>(panels.size() - 1) * (ph + kPanelGap) + ph;
+    const double lastBottom = bottom;
     const int height = static_cast<int>(lastBottom) + kBottom + 16;
 
     Axis tAxis = niceAxis(history.tFirst(), history.tLast(), 8);
@@ -272,14 +287,16 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
 
     for (size_t pi = 0; pi < panels.size(); ++pi) {
         const PanelLayout& L = panels[pi];
-        const double x0 = kLeft, y0 = kTop + static_cast<double>(pi) * (ph + kPanelGap);
+        const double x0 = kLeft, y0 = tops[pi];
         const double x1 = x0 + pw, y1 = y0 + ph;
         double vlo = INFINITY, vhi = -INFINITY;
         for (const auto& pts : L.points)
             for (const Point& p : pts)
                 vlo = std::min(vlo, p.v), vhi = std::max(vhi, p.v);
         if (vlo > vhi) vlo = 0.0, vhi = 1.0;
-        Axis vAxis = niceAxis(vlo, vhi, 6);
+        // Headroom: a line along the top or bottom of its range stays clear of the frame.
+        const double margin = 0.05 * (vhi - vlo);
+        Axis vAxis = niceAxis(vlo - margin, vhi + margin, 6);
         auto X = [&](double t) { return x0 + frac(t, tAxis) * pw; };
         auto Y = [&](double v) { return y1 - frac(v, vAxis) * ph; };
 
@@ -322,10 +339,12 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         for (size_t k = 0; k < L.points.size(); ++k) {
             const std::vector<Point>& pts = L.points[k];
             if (pts.empty()) continue;
-            std::string colour = seriesColour(k);
+            std::string colour = seriesColour(L.series[k]);
             o += "<polyline stroke=\"" + colour + "\"" + seriesDash(k) + " points=\"";
             for (size_t i = 0; i < pts.size(); ++i) {
                 if (i) o += ' ';
+                // A held value runs level to the next sample, then jumps.
+                if (i && spec.steps) o += num(X(pts[i].t)) + ',' + num(Y(pts[i - 1].v)) + ' ';
                 o += num(X(pts[i].t));
                 o += ',';
                 o += num(Y(pts[i].v));
@@ -341,11 +360,13 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         if (!L.labels.empty()) {
             o += "<g class=\"legend\">\n";
             for (size_t k = 0; k < L.labels.size(); ++k) {
+                // Beside the panel filled top to bottom; below it left to right.
                 int col = static_cast<int>(k) / L.rows, row = static_cast<int>(k) % L.rows;
-                double lx = x1 + kLegendGap + col * L.colWidth;
-                double ly = y0 + 10 + row * kRowHeight;
+                if (L.below) col = static_cast<int>(k) % L.cols, row = static_cast<int>(k) / L.cols;
+                double lx = L.below ? 12 + col * L.colWidth : x1 + kLegendGap + col * L.colWidth;
+                double ly = (L.below ? y1 + kPanelGap - 8 : y0 + 10) + row * kRowHeight;
                 o += "<line x1=\"" + num(lx) + "\" y1=\"" + num(ly) + "\" x2=\"" + num(lx + 22) +
-                     "\" y2=\"" + num(ly) + "\" stroke=\"" + seriesColour(k) + "\"" +
+                     "\" y2=\"" + num(ly) + "\" stroke=\"" + seriesColour(L.series[k]) + "\"" +
                      seriesDash(k) + " stroke-width=\"2\"/>\n";
                 o += "<text x=\"" + num(lx + 28) + "\" y=\"" + num(ly) +
                      "\" dominant-baseline=\"middle\">" + xmlEscape(L.labels[k]) + "</text>\n";
@@ -375,6 +396,11 @@ bool writeTextFile(const std::string& path, const std::string& text, std::string
 
 // ---- zvsim's picture -----------------------------------------------------
 
+void RunPlot::setNames(std::vector<std::string> inputs, std::vector<std::string> outputs) {
+    inNames_ = std::move(inputs);
+    outNames_ = std::move(outputs);
+}
+
 RunPlot::RunPlot(int nIn, int nOut, size_t maxPoints)
     : nIn_(std::max(nIn, 0)), nOut_(std::max(nOut, 0)),
       history_(static_cast<size_t>(nIn_ + nOut_), maxPoints), scratch_(nIn_ + nOut_) {}
@@ -388,13 +414,18 @@ void RunPlot::add(double t, const double* u, const double* y) {
 std::string RunPlot::render(const std::string& title) const {
     PlotSpec spec;
     spec.title = title;
+    spec.steps = true; // the block is discrete: its ports hold between sample hits
     PlotPanel in{"inputs", {}}, out{"outputs", {}};
+    auto name = [](const std::vector<std::string>& names, int i, const char* prefix) {
+        const size_t k = static_cast<size_t>(i);
+        return k < names.size() && !names[k].empty() ? names[k] : prefix + std::to_string(i + 1);
+    };
     for (int i = 0; i < nIn_; ++i) {
-        spec.names.push_back("u" + std::to_string(i + 1));
+        spec.names.push_back(name(inNames_, i, "u"));
         in.series.push_back(static_cast<size_t>(i));
     }
     for (int i = 0; i < nOut_; ++i) {
-        spec.names.push_back("y" + std::to_string(i + 1));
+        spec.names.push_back(name(outNames_, i, "y"));
         out.series.push_back(static_cast<size_t>(nIn_ + i));
     }
     spec.panels = {in, out};

@@ -69,6 +69,9 @@ struct PlotSpec {
     std::vector<PlotPanel> panels;  // panels without series are left out
     int plotWidth = 800;            // of each panel's plotting area, in pixels
     int plotHeight = 240;
+    // Values held from one sample to the next (a discrete signal), drawn as
+    // steps rather than lines between the samples.
+    bool steps = false;
 };
 
 // A "nice" axis: round ends and ticks of 1, 2 or 5 times a power of ten.
@@ -87,6 +90,8 @@ bool writeTextFile(const std::string& path, const std::string& text, std::string
 class RunPlot {
   public:
     RunPlot(int nIn, int nOut, size_t maxPoints = 4000);
+    // Legend names, one per element (missing ones: u1.., y1..).
+    void setNames(std::vector<std::string> inputs, std::vector<std::string> outputs);
     void add(double t, const double* u, const double* y);
     std::string render(const std::string& title) const;
     bool write(const std::string& path, const std::string& title, std::string& err) const;
@@ -94,6 +99,7 @@ class RunPlot {
 
   private:
     int nIn_, nOut_;
+    std::vector<std::string> inNames_, outNames_;
     History history_;
     std::vector<double> scratch_;
 };

@@ -1,6 +1,7 @@
 #include "simio/text.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace simio {
 
@@ -32,6 +33,12 @@ std::string formatNumber(double v) {
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, res.ptr);
+}
+
+std::string formatTime(double t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", t);
+    return buf;
 }
 
 namespace {

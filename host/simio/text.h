@@ -18,6 +18,10 @@ bool parseNumber(std::string_view s, double& out);
 // "nan", "inf", "-inf").
 std::string formatNumber(double v);
 
+// A sample time as its Timestep's multiple reads: 0.3, not the
+// 0.30000000000000004 that 3 * 0.1 comes to (15 significant digits).
+std::string formatTime(double t);
+
 // Text safe inside XML character data and attribute values. Control
 // characters that XML 1.0 forbids are dropped, and bytes that are not
 // well-formed UTF-8 become '?'.

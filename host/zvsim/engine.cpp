@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "advice.h"
 #include "interrupt.h"
 
 #include "block/runstate.h"
@@ -39,6 +40,18 @@ struct RunHooks {
     RunHooks(const RunHooks&) = delete;
     RunHooks& operator=(const RunHooks&) = delete;
 };
+
+// The plot's name of each element: the one given, else the column of a
+// CSV signal, else the default.
+std::vector<std::string> signalNames(const std::vector<std::string>& given, int count,
+                                     const char* prefix) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = size_t(i) < given.size() ? given[size_t(i)] : std::string();
+        names.push_back(prefix + std::to_string(i + 1) + (name.empty() ? "" : " " + name));
+    }
+    return names;
+}
 
 } // namespace
 
@@ -106,6 +119,7 @@ std::string summaryLine(const RunReport& report, double stopTime) {
 struct Engine::Recorders {
     simio::CsvWriter csv;
     std::unique_ptr<simio::RunPlot> plot;
+    unsigned long long samples = 0; // sample hits recorded
 };
 
 Engine::Engine(Options options) : options_(std::move(options)) {}
@@ -139,6 +153,7 @@ void Engine::clearProgress() {
 
 void Engine::reportError(const std::string& text) {
     clearProgress();
+    if (text.find("Error initializing socket") != std::string::npos) linkFailed_ = true;
     zvhost::printToCommandWindow("Error reported by S-function '" + mexName_ + "' in '" +
                                  blockPath_ + "':\n" + withNewline(text));
 }
@@ -232,6 +247,7 @@ bool Engine::updateDiagram() {
 RunReport Engine::simulate() {
     RunReport report;
     stopAsked_ = false;
+    linkFailed_ = false;
     if (!updateDiagram()) return report;
 
     const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
@@ -251,7 +267,16 @@ RunReport Engine::simulate() {
         report.end = RunEnd::Unusable;
         return report;
     }
-    if (!options_.plotFile.empty()) out.plot = std::make_unique<simio::RunPlot>(nIn, nOut);
+    if (!options_.plotFile.empty()) {
+        out.plot = std::make_unique<simio::RunPlot>(nIn, nOut);
+        std::vector<std::string> inputNames = options_.inputNames;
+        inputNames.resize(std::max<size_t>(inputNames.size(), size_t(nIn)));
+        for (int i = 0; i < nIn; ++i)
+            if (inputNames[size_t(i)].empty())
+                inputNames[size_t(i)] = options_.signals.nameOf(i + 1);
+        out.plot->setNames(signalNames(inputNames, nIn, "u"),
+                           signalNames(options_.outputNames, nOut, "y"));
+    }
 
     {
         RunHooks hooks([this](const std::string& command) { return evaluate(command); });
@@ -265,11 +290,21 @@ RunReport Engine::simulate() {
         progress_.reset();
     }
 
-    if (out.csv.isOpen() && !out.csv.close(error)) {
+    // A run that never reached a sample hit leaves no empty files behind.
+    const bool recorded = out.samples > 0;
+    if (out.csv.isOpen() && !out.csv.close(error) && recorded) {
         zvhost::printToErrorStream("zvsim: " + error + "\n");
         report.outputsFailed = true;
     }
-    if (out.plot) {
+    if (!recorded && (!options_.csvFile.empty() || out.plot)) {
+        if (!options_.csvFile.empty()) std::remove(options_.csvFile.c_str());
+        const std::string both = !options_.csvFile.empty() && out.plot ? " and " : "";
+        clearProgress();
+        zvhost::printToErrorStream("zvsim: no sample hit was run, so " + options_.csvFile + both +
+                                   (out.plot ? options_.plotFile : "") + " " +
+                                   (both.empty() ? "was" : "were") + " not written.\n");
+    }
+    if (out.plot && recorded) {
         const std::string title =
             options_.model + ": Zelvane co-simulation, Timestep " + seconds(timestep) + " s";
         if (!out.plot->write(options_.plotFile, title, error)) {
@@ -311,6 +346,7 @@ void Engine::runSteps(RunReport& report, Recorders& out) {
         report.time = t;
         options_.signals.sample(t, u.data(), nIn);
         if (!callOk(block_->callFlag(entry_, 104), RunEnd::Error, report)) return;
+        ++out.samples;
         if (out.csv.isOpen()) out.csv.write(t, u.data(), y.data());
         if (out.plot) out.plot->add(t, u.data(), y.data());
         if (!callOk(block_->callFlag(entry_, 105), RunEnd::Error, report)) return;
@@ -335,18 +371,22 @@ void Engine::terminate(RunReport& report) {
 int zvsimMain(int argc, const char* const* argv) {
     Options options;
     std::string error;
-    if (!parseOptions(argc, argv, options, error)) {
-        zvhost::printToErrorStream("zvsim: " + error + "\n\n" + usageText());
+    auto usageError = [](const std::string& problem) {
+        zvhost::printToErrorStream("zvsim: " + problem + "\ntry 'zvsim --help'\n");
         return 2;
-    }
+    };
+    if (!parseOptions(argc, argv, options, error)) return usageError(error);
     if (options.help) {
         zvhost::printToCommandWindow(usageText());
         return 0;
     }
-    if (options.model.empty()) {
-        zvhost::printToErrorStream("zvsim: give --model NAME\n\n" + usageText());
-        return 2;
+    if (options.version) {
+        zvhost::printToCommandWindow(std::string("zvsim ") + kVersion + "\n");
+        return 0;
     }
+    if (options.model.empty()) return usageError("give --model NAME (the data file NAME.dat)");
+    const std::string modelAdvice = modelNameAdvice(options.model);
+    if (!modelAdvice.empty()) return usageError(modelAdvice);
     Engine engine(options);
     if (!engine.load()) return 2;
     if (options.sizeOnly) {
@@ -366,6 +406,7 @@ int zvsimMain(int argc, const char* const* argv) {
         std::fflush(stdout);
     });
     const RunReport report = engine.simulate();
+    if (engine.linkFailed()) zvhost::printToCommandWindow("zvsim: " + linkAdvice() + "\n");
     zvhost::printToCommandWindow(summaryLine(report, options.stopTime));
     zvhost::setCommandWindow({});
     return exitStatus(report);

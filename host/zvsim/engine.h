@@ -18,6 +18,7 @@ namespace zvsim {
 
 struct Options {
     bool help = false;
+    bool version = false;
     bool sizeOnly = false;
     std::string blockFile; // empty: zelvanesl61<suffix> next to zvsim
     // The block's dialog parameters.
@@ -32,12 +33,17 @@ struct Options {
     simio::InputSet signals; // --input and --signals, in command-line order
     std::string csvFile;
     std::string plotFile;
+    // Names of the elements in the CSV file and the plot; missing ones get
+    // a CSV input's column name, or u1.., y1...
+    std::vector<std::string> inputNames;
+    std::vector<std::string> outputNames;
 };
 
 // Parses the command line (argv[0] is the program). False with a message
 // for an unknown option, a missing or malformed value.
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error);
 std::string usageText();
+extern const char* const kVersion;
 
 // The six dialog parameters of the block, from the options.
 std::vector<zvhost::ArrayPtr> dialogParameters(const Options& options);
@@ -105,6 +111,8 @@ class Engine {
     void clearProgress();
 
     zvhost::Block* block() { return block_.get(); }
+    // Whether the block reported that it could not start its link.
+    bool linkFailed() const { return linkFailed_; }
     const std::string& blockPath() const { return blockPath_; }
 
   private:
@@ -126,6 +134,7 @@ class Engine {
     std::unique_ptr<zvhost::Block> block_;
     std::unique_ptr<simio::ProgressLine> progress_;
     bool stopAsked_ = false;
+    bool linkFailed_ = false;
 };
 
 // zvsim's main: see usageText() for the exit codes.

@@ -1,6 +1,8 @@
 // zvsim's command line.
+#include "advice.h"
 #include "engine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -29,7 +31,15 @@ std::string signalSyntax() {
     return text.substr(from, to - from);
 }
 
+const std::vector<std::string> kValueOptions = {
+    "--model",   "--product", "--duration-source", "--timestep",    "--inputs",
+    "--outputs", "--block",   "--stop-time",       "--input",       "--signals",
+    "--csv",     "--plot",    "--input-names",     "--output-names"};
+const std::vector<std::string> kFlagOptions = {"--help", "--version", "--size-only"};
+
 } // namespace
+
+const char* const kVersion = "6.1.0";
 
 std::string usageText() {
     return "Usage: zvsim --model NAME [options]         run a simulation\n"
@@ -60,6 +70,10 @@ std::string usageText() {
            "                           item leaves its element alone\n"
            "  --csv FILE               write time, inputs and outputs at every sample hit\n"
            "  --plot FILE.svg          draw inputs and outputs over time\n"
+           "  --input-names 'A;B;...'  names of the input elements in the CSV file and\n"
+           "                           the plot (default: a CSV input's column name,\n"
+           "                           else u1, u2, ...)\n"
+           "  --output-names 'A;B;...' names of the output elements (default y1, y2, ...)\n"
            "Other:\n"
            "  --size-only              update the diagram, print the port widths, stop\n"
            "  --block FILE             the block's MEX file (default: zelvanesl61" +
@@ -67,6 +81,7 @@ std::string usageText() {
            "\n"
            "                           in zvsim's own folder)\n"
            "  --help                   this text\n"
+           "  --version                zvsim's version\n"
            "\n" +
            signalSyntax() +
            "Elements without a signal are 0. An input port of width -1 (a block whose data\n"
@@ -77,6 +92,24 @@ std::string usageText() {
            "shows on standard error. Ctrl-C stops the run after the step in progress and\n"
            "terminates the block (the solver is told that Simulink ended early); a second\n"
            "Ctrl-C ends zvsim at once.\n"
+           "\n"
+           "Environment:\n"
+           "  ZVIHOME       the solver's installation: in launch mode the block starts\n"
+           "                $ZVIHOME/v<VERSION>/Zelvane/bin/zelvane\n"
+           "  ZVIDEBUG      when set, the link log shows the link's progress (DEBUG)\n"
+           "  ZVIVERBOSE    when set, every call's arguments too (TRACE)\n"
+           "zvlink.prm, optional, in the working folder (KEY=VALUE lines):\n"
+           "  HOST          localhost (the default): the block starts the solver itself\n"
+           "                (launch mode); any other name or address: the block connects\n"
+           "                to a solver listening there (connect mode)\n"
+           "  PORT          connect mode: the solver's port; launch mode: the port the\n"
+           "                block listens on (default 0, any free port)\n"
+           "  VERSION       the installed version to launch (default 6.1.0)\n"
+           "Logs: the link log (INFO and above, unless ZVIDEBUG or ZVIVERBOSE asks for\n"
+           "more) goes to standard output and to zvlinkclient.out in the working folder.\n"
+           "The solver writes its console to screen.zv and its results to NAME.out in\n"
+           "its own working folder: this folder in launch mode, the folder it was\n"
+           "started in in connect mode.\n"
            "\n"
            "Exit status: 0 the run ended normally (at the stop time, or stopped by the\n"
            "block when the solver completed first); 1 the block reported an error, the\n"
@@ -105,16 +138,20 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
             options.help = true;
             continue;
         }
+        if (arg == "--version") {
+            options.version = true;
+            continue;
+        }
         if (arg == "--size-only") {
             options.sizeOnly = true;
             continue;
         }
-        const bool known = arg == "--model" || arg == "--product" || arg == "--duration-source" ||
-                           arg == "--timestep" || arg == "--inputs" || arg == "--outputs" ||
-                           arg == "--block" || arg == "--stop-time" || arg == "--input" ||
-                           arg == "--signals" || arg == "--csv" || arg == "--plot";
-        if (!known) {
-            error = "unknown option '" + arg + "'";
+        if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) == kValueOptions.end()) {
+            std::vector<std::string> all = kValueOptions;
+            all.insert(all.end(), kFlagOptions.begin(), kFlagOptions.end());
+            const std::string nearest = nearestWord(arg, all);
+            error = (arg.rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") + arg +
+                    "'" + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
             return false;
         }
         if (!hasValue) {
@@ -137,6 +174,16 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
             options.csvFile = value;
         } else if (arg == "--plot") {
             options.plotFile = value;
+        } else if (arg == "--input-names" || arg == "--output-names") {
+            std::vector<std::string>& names =
+                arg == "--input-names" ? options.inputNames : options.outputNames;
+            names.clear();
+            for (size_t from = 0;;) {
+                const size_t semicolon = value.find(';', from);
+                names.push_back(value.substr(from, semicolon - from));
+                if (semicolon == std::string::npos) break;
+                from = semicolon + 1;
+            }
         } else if (arg == "--input") {
             if (!options.signals.addInput(value, signalError)) {
                 error = "--input " + value + ": " + signalError;

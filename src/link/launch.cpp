@@ -93,6 +93,7 @@ int connectToSolver(uint16_t port, const char* host) {
     if (!startLinkSockets()) return 0;
     linkState.socket = newXSocket();
     if (!linkState.socket) return 0;
+    logMessage(LOG_DEBUG, "connecting to %s port %hu", host, port);
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
         logXSocketError(linkState.socket);
         return 0;

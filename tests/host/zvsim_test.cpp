@@ -72,6 +72,7 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
         int status;
         std::string out; // standard output: all of it, or a part when `exact` is false
         bool exact = true;
+        std::string err = ""; // all of standard error, when given
     } cases[] = {
         {"--model simple", 0, widths(3, 2)},
         {"--model absent", 0, warning + widths(1, 1)},
@@ -82,24 +83,35 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
          "Error reported by S-function 'zelvanesl61' in 'simple/Zelvane':\n"
          "F*** Parameter 'Timestep' must be a real positive scalar number.\n"},
         {"--model simple --inputs -3", 1, "Invalid width -3 of input port 1.", false},
-        {"", 2, "", false},
+        // A usage error is one line that names the problem, and a pointer to the help.
+        {"", 2, "", true,
+         "zvsim: give --model NAME (the data file NAME.dat)\ntry 'zvsim --help'\n"},
+        {"--model simple --timestpe 1", 2, "", true,
+         "zvsim: unknown option '--timestpe'; did you mean --timestep?\ntry 'zvsim --help'\n"},
+        {"--model simple.dat", 2, "", true,
+         "zvsim: --model takes the data file's base name, as the block's Model parameter does: "
+         "--model simple reads simple.dat (there is no simple.dat.dat)\ntry 'zvsim --help'\n"},
         {"--model simple --block nothere.mexa64", 2, "", false},
         {"--model simple --block '" + junk + "'", 2, "", false},
     };
-    const std::string out = dir.path("out.txt");
+    const std::string out = dir.path("out.txt"), err = dir.path("err.txt");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
         const std::string cmd = "cd '" ZV_EXAMPLE_MODELS "' && '" ZVSIM_PROGRAM "' --size-only " +
-                                c.args + " >'" + out + "' 2>/dev/null";
+                                c.args + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(cmd.c_str());
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), c.status);
         const std::string got = zvtest::readFile(out);
         EXPECT_TRUE(c.exact ? got == c.out : got.find(c.out) != std::string::npos) << got;
+        EXPECT_TRUE(c.err.empty() || zvtest::readFile(err) == c.err) << zvtest::readFile(err);
     }
     const std::string help = "'" ZVSIM_PROGRAM "' --help >'" + out + "'";
     EXPECT_EQ(std::system(help.c_str()), 0);
     EXPECT_EQ(zvtest::readFile(out), zvsim::usageText());
+    const std::string version = "'" ZVSIM_PROGRAM "' --version >'" + out + "'";
+    EXPECT_EQ(std::system(version.c_str()), 0);
+    EXPECT_EQ(zvtest::readFile(out), "zvsim 6.1.0\n");
 }
 
 #endif

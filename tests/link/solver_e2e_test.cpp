@@ -53,7 +53,8 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
         {std::string(1100, 'h'), "", "ERROR: Command string is too long.\n", false},
         {install("6.1.0", "/bin/true"), "", "ERROR: unable to start server\n",
          true}, // no call back
-        {"", "HOST=nosuchhost.invalid\nPORT=4000\n", "ERROR: XERROR_INVALID_HOST\n", true},
+        {"", "HOST=nosuchhost.invalid\nPORT=4000\n",
+         "DEBUG: connecting to nosuchhost.invalid port 4000\nERROR: XERROR_INVALID_HOST\n", true},
         {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n",
          "Error while trying to connect.\n", true},
     };

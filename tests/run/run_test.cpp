@@ -146,6 +146,7 @@ TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
         std::string end = REFUSED;
         std::string before = ""; // printed before the start summary (sizing)
         int nIn = 2, nOut = 3;
+        std::string prm = "", advice = ""; // zvlink.prm; zvsim's word on a failed link
     } cases[] = {
         {tank("1", {"--inputs", "129"}),
          "F*** S-function ZELVANESL61 may have a maximum of 128 inputs.\n", true, false, REFUSED,
@@ -167,20 +168,32 @@ TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
         {opts("tank", "ZVDEMO", "ZELVANE", "10"),
          "F*** When Simulation Duration is chosen from ZELVANE, it must be less than the "
          "Simulink Stop Time.\n\n"},
-        {tank("1"), "F*** Error initializing socket.\n", false, false, INTERRUPTED},
+        {tank("1"), "F*** Error initializing socket.\n", false, false, INTERRUPTED, "", 2, 3, "",
+         "zvsim: the block could not start the solver: ZVIHOME is not set (it names the "
+         "solver's installation).\n"},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.error);
         std::remove(dir.path("screen.zv").c_str());
+        dir.file("zvlink.prm", c.prm);
+        // A refused run leaves no empty outputs behind, and says so.
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--csv", "run.csv", "--plot", "run.svg"});
         Finished r =
-            zvsim(c.args, {{"ZVIHOME", c.zvihome ? ZVTEST_ZVIHOME : std::optional<std::string>()}});
+            zvsim(args, {{"ZVIHOME", c.zvihome ? ZVTEST_ZVIHOME : std::optional<std::string>()}});
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_EQ(commandWindow(r.out),
                   c.before +
                       startSummary(c.args[1], c.args[3], c.args[5], "0.100000", c.nIn, c.nOut) +
-                      blockError(c.args[1], c.error) + c.end +
+                      blockError(c.args[1], c.error) + c.end + c.advice +
                       "zvsim: the block refused to start the run.\n");
         EXPECT_EQ(!dir.read("screen.zv").empty(), c.solverStarted);
+        EXPECT_FALSE(std::filesystem::exists(dir.path("run.csv")));
+        EXPECT_FALSE(std::filesystem::exists(dir.path("run.svg")));
+        EXPECT_NE(r.err.find("zvsim: no sample hit was run, so run.csv and run.svg were not "
+                             "written.\n"),
+                  std::string::npos)
+            << r.err;
     }
 }
 
@@ -251,6 +264,15 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     const std::string screen = dir.read("screen.zv");
     EXPECT_NE(screen.find("Block connected"), std::string::npos) << screen;
     EXPECT_NE(screen.find("(doneSim 1)"), std::string::npos) << screen;
+
+    // With the solver gone, zvsim says where the link was meant to go.
+    r = zvsim(tank("0.5", {"--csv", "gone.csv"}), {{"ZVIHOME", std::nullopt}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\nzvsim: the block could not link to a solver at 127.0.0.1 port " +
+                         std::to_string(solver.port) + " (zvlink.prm in this folder)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
 }
 
 } // namespace

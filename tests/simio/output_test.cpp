@@ -10,6 +10,8 @@
 #include <cmath>
 #include <iterator>
 #include <regex>
+#include <set>
+#include <sstream>
 
 using namespace simio;
 using zvtest::readFile;
@@ -69,11 +71,11 @@ TEST(SimioCsvOut, TinyRunExactText) {
     double u0[] = {0.1, -2.5}, y0[] = {1e-7};
     double u1[] = {1.0 / 3.0, NAN}, y1[] = {-INFINITY};
     EXPECT_TRUE(w.write(0.0, u0, y0));
-    EXPECT_TRUE(w.write(0.1, u1, y1));
+    EXPECT_TRUE(w.write(3 * 0.1, u1, y1)); // the sample time, not the sum's last bits
     ASSERT_TRUE(w.close(err)) << err;
     EXPECT_EQ(readFile(dir.path("run.csv")), "time,u1,u2,y1\n"
                                              "0,0.1,-2.5,1e-07\n"
-                                             "0.1,0.3333333333333333,nan,-inf\n");
+                                             "0.3,0.3333333333333333,nan,-inf\n");
 
     ASSERT_TRUE(w.open(dir.path("none.csv"), 0, 0, err)) << err;
     EXPECT_TRUE(w.write(2.0, nullptr, nullptr));
@@ -173,4 +175,55 @@ TEST(SimioSvg, RunPictureIsWellFormedWithOneLinePerSeries) {
     EXPECT_EQ(countOf(svg, "<circle"), 1u);
     EXPECT_EQ(svg.find(">inputs<"), std::string::npos);
     EXPECT_FALSE(std::regex_search(svg, kNonFinite));
+}
+
+// What an engineer reads off the picture: held values drawn as steps, lines
+// clear of the frame, every line visible where they coincide, no colour
+// shared between an input and an output, names, and a bounded width.
+TEST(SimioSvg, DiscreteSignalsReadAsAReportNeedsThem) {
+    RunPlot plot(2, 2);
+    plot.setNames({"", "valve"}, {"level"});
+    for (int i = 0; i < 3; ++i) {
+        double u[2] = {double(i > 0), double(i > 0)}, y[2] = {double(i), double(i)};
+        plot.add(i, u, y);
+    }
+    const std::string svg = plot.render("t");
+    EXPECT_EQ(legendTexts(svg), (std::vector<std::string>{"u1", "valve", "level", "y2"}));
+    std::smatch m;
+    std::vector<std::string> lines;
+    for (std::string rest = svg; std::regex_search(rest, m, std::regex("<polyline[^>]*>"));
+         rest = m.suffix())
+        lines.push_back(m[0]);
+    ASSERT_EQ(lines.size(), 4u);
+    // Three samples held: level, rise, level, rise, level.
+    std::regex points("points=\"([^\"]*)\"");
+    ASSERT_TRUE(std::regex_search(lines[0], m, points));
+    const std::string p = m[1];
+    EXPECT_EQ(std::count(p.begin(), p.end(), ','), 5) << p;
+    std::istringstream coords(std::regex_replace(p, std::regex(","), " "));
+    std::vector<double> xy{std::istream_iterator<double>(coords), {}};
+    EXPECT_TRUE(xy[2] == xy[4] && xy[1] == xy[3] && xy[3] != xy[5]) << p; // level, then rise
+    // Headroom: the values 0 and 1 stay off the 240-pixel panel's edges.
+    const double top = 44, bottom = top + 240;
+    for (size_t i = 1; i < xy.size(); i += 2)
+        EXPECT_TRUE(xy[i] > top + 4 && xy[i] < bottom - 4) << p;
+    // u1 and u2 coincide: the second is dashed over the first; colours are
+    // never repeated across the panels.
+    std::set<std::string> colours;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        EXPECT_EQ(lines[k].find("stroke-dasharray") == std::string::npos, k % 2 == 0) << lines[k];
+        colours.insert(lines[k].substr(lines[k].find("stroke=")));
+    }
+    EXPECT_EQ(colours.size(), 4u);
+
+    // 128 by 128: the legends wrap below their panels instead of widening the picture.
+    RunPlot wide(128, 128);
+    std::vector<double> v(128, 1.0);
+    wide.add(0, v.data(), v.data());
+    const std::string big = wide.render("wide");
+    EXPECT_TRUE(wellFormed(big));
+    EXPECT_EQ(legendTexts(big).size(), 256u);
+    ASSERT_TRUE(std::regex_search(big, m, std::regex("<svg [^>]* width=\"([0-9]+)\"")));
+    EXPECT_LE(std::stoi(m[1]), 1000);
+    if (const char* keep = std::getenv("ZVTEST_KEEP_SVG")) zvtest::writeFile(keep, big);
 }

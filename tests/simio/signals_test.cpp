@@ -55,6 +55,13 @@ TEST(SimioCsvInput, InterpolatesAndHoldsOutsideTheRange) {
     expectValues(f, {2, 20});
     const std::string bare = "csv:" + dir.file("bare.csv", "0,1\n10,2");
     expectValues(bare + ":2", {5, 1.5, std::nan(""), 2}); // NaN must not read past the end
+
+    // The plot names an element after its column, by name or by number, when there is a header.
+    InputSet set;
+    std::string err;
+    ASSERT_TRUE(set.addList(f + ":speed;" + f + ":3;" + bare + ";1", err)) << err;
+    EXPECT_EQ(set.nameOf(1) + "," + set.nameOf(2) + "," + set.nameOf(3) + "," + set.nameOf(4),
+              "speed,torque,,");
 }
 
 TEST(SimioSignal, BadSignalsAndFilesGiveClearErrors) {

@@ -83,10 +83,13 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
         const char *model, *product, *version;
         int32_t expected;
     } cases[] = {
-        {"nosuch", "ZVDEMO", "6.1", 0},  {"tank", "ZVOTHER", "6.1", -1},
-        {"old", "ZVDEMO", "6.1", -2},    {"tank", "ZVDEMO", "6.2", -2},
-        {"tank", "ZVDEMO", "6.1", 1},    {"tank.dat", "ZVDEMO", "6.1", 1},
-        {"plain", "ANYTHING", "6.1", 1}, // names neither product nor version
+        {"nosuch", "ZVDEMO", "6.1", 0},
+        {"tank", "ZVOTHER", "6.1", -1},
+        {"old", "ZVDEMO", "6.1", -2},
+        {"tank", "ZVDEMO", "6.2", -2},
+        {"tank", "ZVDEMO", "6.1", 1},
+        {"tank.dat", "ZVDEMO", "6.1", 0}, // a base name only: no tank.dat.dat
+        {"plain", "ANYTHING", "6.1", 1},  // names neither product nor version
     };
     for (const Case& k : cases) {
         int32_t result = 99;
@@ -209,17 +212,27 @@ TEST(SolverCommandLine, RefusesWhatItCannotUse) {
     struct Case {
         std::vector<std::string> args;
         const char* faults;
+        std::string err = ""; // the one line before "try 'zelvane --help'", when given
     } cases[] = {
         {{"--listen", "0", "--fault", "nosuch"}, nullptr},
         {{"--listen", "0"}, "drop=NOSUCHFUNCTION"},
-        {{"ZVlink", "-i:70000"}, nullptr},
+        {{"ZVlink", "-i:70000"}, nullptr, "bad port in -i:70000"},
+        {{"--lisen", "0"}, nullptr, "unexpected argument --lisen; did you mean --listen?"},
+        {{"--listen"}, nullptr, "--listen needs a PORT"},
     };
     for (const Case& k : cases) {
         Child p(
             zelvane(k.args), dir.path(),
-            {{"ZELVANE_FAULTS", k.faults ? std::optional<std::string>(k.faults) : std::nullopt}});
+            {{"ZELVANE_FAULTS", k.faults ? std::optional<std::string>(k.faults) : std::nullopt}},
+            dir.path("err.txt"));
         EXPECT_EQ(p.wait(), 2) << testing::PrintToString(k.args);
+        if (k.err.empty()) continue;
+        EXPECT_EQ(zvtest::readFile(dir.path("err.txt")),
+                  "zelvane: " + k.err + "\ntry 'zelvane --help'\n");
     }
+    Child version(zelvane({"--version"}), dir.path());
+    EXPECT_EQ(version.wait(), 0);
+    EXPECT_EQ(version.out, "zelvane 6.1.0 (stand-in solver)\n");
 }
 
 TEST_F(SolverSession, FaultsActOnTheCallTheyAimAtOnEveryLink) {

@@ -1,0 +1,83 @@
+#include "advice.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "link/settings.h"
+#include "log/zvlog.h"
+
+namespace zvsim {
+
+std::string nearestWord(const std::string& word, const std::vector<std::string>& candidates) {
+    std::string best;
+    size_t bestDistance = std::string::npos;
+    for (const std::string& c : candidates) {
+        // Edit distance, one row at a time.
+        std::vector<size_t> row(c.size() + 1);
+        for (size_t j = 0; j <= c.size(); ++j)
+            row[j] = j;
+        for (size_t i = 1; i <= word.size(); ++i) {
+            size_t diagonal = row[0];
+            row[0] = i;
+            for (size_t j = 1; j <= c.size(); ++j) {
+                const size_t up = row[j];
+                row[j] = std::min(
+                    {row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == c[j - 1] ? 0 : 1)});
+                diagonal = up;
+            }
+        }
+        if (row[c.size()] < bestDistance) {
+            bestDistance = row[c.size()];
+            best = c;
+        }
+    }
+    // Two slips in a short option name already make it another word.
+    const size_t allowed = std::max<size_t>(1, std::min<size_t>(3, word.size() / 4));
+    return bestDistance <= allowed ? best : std::string();
+}
+
+namespace {
+
+bool exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+} // namespace
+
+std::string modelNameAdvice(const std::string& model) {
+    const std::string suffix = ".dat";
+    if (model.size() <= suffix.size() ||
+        model.compare(model.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+        exists(model + suffix))
+        return std::string();
+    const std::string base = model.substr(0, model.size() - suffix.size());
+    return "--model takes the data file's base name, as the block's Model parameter does: "
+           "--model " +
+           base + " reads " + model + " (there is no " + model + suffix + ")";
+}
+
+std::string linkAdvice() {
+    // The block has already said what it made of the file's lines.
+    setLogLevel(LOG_ERROR + 1);
+    LinkSettings settings;
+    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+    const std::string host = settings.host;
+    const std::string port = std::to_string(settings.port);
+    if (host != LINK_DEFAULT_HOST) {
+        return "the block could not link to a solver at " + host + " port " + port + " (" +
+               LINK_SETTINGS_FILE +
+               " in this folder): is a solver listening there? Start one with "
+               "'zelvane --listen PORT' in the folder that holds the data file.";
+    }
+    const char* home = std::getenv("ZVIHOME");
+    if (!home || !*home)
+        return "the block could not start the solver: ZVIHOME is not set (it names the "
+               "solver's installation).";
+    return "the block could not start the solver " + std::string(home) + "/v" +
+           linkVersion(&settings) +
+           "/Zelvane/bin/zelvane, or it did not connect back: check ZVIHOME and the VERSION of " +
+           LINK_SETTINGS_FILE + ".";
+}
+
+} // namespace zvsim

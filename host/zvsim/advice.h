@@ -1,0 +1,23 @@
+// What zvsim tells a user beyond the block's own messages: the option a
+// misspelt one was meant to be, a model named with its suffix, and where
+// the link was meant to go when it could not be made.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zvsim {
+
+// The candidate closest to `word` in edits, when it is close enough to be
+// a slip of the keyboard; empty otherwise.
+std::string nearestWord(const std::string& word, const std::vector<std::string>& candidates);
+
+// Non-empty when --model NAME cannot be what was meant: NAME ends in ".dat"
+// and the block would look for NAME.dat, which is not in the folder.
+std::string modelNameAdvice(const std::string& model);
+
+// Where the link was to reach the solver, from zvlink.prm and ZVIHOME as the
+// block reads them, for a run whose link could not be started.
+std::string linkAdvice();
+
+} // namespace zvsim

@@ -1,0 +1,354 @@
+// zvtrace: frames decoded from recorded bytes, and the program between a
+// client (or the block) and the stand-in solver, which must see exactly the
+// bytes they would see without it.
+#include <algorithm>
+#include <sstream>
+
+#include "decode.h"
+#include "support/process.h"
+
+using namespace zvproc;
+
+namespace {
+
+std::string decoded(uint32_t flag, const Bytes& body, zvtrace::Direction d) {
+    const zvtrace::Event e = zvtrace::decodeFrame(
+        d, flag, reinterpret_cast<const unsigned char*>(body.data()), int32_t(body.size()));
+    const std::string line = zvtrace::formatLine(e, false);
+    return line.substr(line.find_first_not_of(' ', line.find(' ', line.find_first_not_of(' '))));
+}
+
+Bytes text(const std::string& s) {
+    return be32(uint32_t(s.size())) + s;
+}
+
+const auto toSolver = zvtrace::Direction::ToSolver;
+const auto toBlock = zvtrace::Direction::ToBlock;
+
+TEST(TraceDecode, EveryKindOfFieldAndEveryWayAFrameIsMalformed) {
+    const std::string bcdzvp = "([o]R[o]R[o]R[o]R[o]<R[i]I[i]I)I";
+    const std::string species = "([o]I[o]<C)I";
+    const Bytes float15 = Bytes("\x3f\xc0\0\0", 4);
+    struct Case {
+        uint32_t flag;
+        Bytes body;
+        zvtrace::Direction direction;
+        std::string line; // after the time
+    } cases[] = {
+        {1, Bytes("ZVI|LINK|VER:1\0", 15), toSolver, "block>solver handshake \"ZVI|LINK|VER:1\""},
+        {2, "OK", toBlock, "solver>block handshake \"OK\""},
+        {3, header(13, "([i]C[o]I[i]C[i]C)V") + text("tank") + text("ZV") + text("6\x01"), toSolver,
+         "block>solver call      DATEXIST#13 i:C=\"tank\" i:C=\"ZV\" i:C=\"6\\x01\""},
+        {4, header(13, "([i]C[o]I[i]C[i]C)V") + be32(uint32_t(-2)), toBlock,
+         "solver>block return    DATEXIST#13 o:I=-2"},
+        {3,
+         header(15, "([i]D[i]<D[b]I[b]I)V") + beDouble(0.1) + be32(2) + beDouble(1.5) +
+             beDouble(-0.0) + be32(uint32_t(-1)) + be32(7),
+         toSolver, "block>solver call      SLCZVPWR#15 i:D=0.1 i:<D[2]={1.5,-0} b:I=-1 b:I=7"},
+        // An output text block puts only its row length into the call.
+        {3, header(9, species) + be32(8), toSolver,
+         "block>solver call      GETCFDSPECIES#9 o:<C(room 8)"},
+        {4, header(9, species) + be32(2) + be32(2) + be32(3) + "abcdef" + be32(5), toBlock,
+         "solver>block return    GETCFDSPECIES#9 o:I=2 o:<C[2x3]={\"abc\",\"def\"} -> 5"},
+        {4, header(5, bcdzvp) + float15 + float15 + float15 + float15 + be32(1) + float15 + be32(0),
+         toBlock,
+         "solver>block return    BCDZVP#5 o:R=1.5 o:R=1.5 o:R=1.5 o:R=1.5 o:<R[1]={1.5} -> 0"},
+        {5, "", toBlock, "solver>block close"},
+        // Refused, each with its reason, never taken apart further.
+        {3, header(15, "()V"), toSolver,
+         "block>solver call      SLCZVPWR#15 MALFORMED: the signature is not the catalogue's "
+         "([i]D[i]<D[b]I[b]I)V"},
+        {3, header(0, "()V"), toSolver,
+         "block>solver call      INVALID#0 MALFORMED: id 0 is not in the catalogue"},
+        {3, header(25, "()V"), toSolver,
+         "block>solver call      INVALID#25 MALFORMED: id 25 is not in the catalogue"},
+        {3, header(11, "(x)V"), toSolver,
+         "block>solver call      SLOPEN#11 MALFORMED: the signature breaks its grammar at "
+         "character 1"},
+        {3, Bytes("\0\x0b\0\x09()V", 7), toSolver,
+         "block>solver call      SLOPEN#11 MALFORMED: a signature of 9 bytes passes the end of "
+         "the 7-byte body"},
+        {3, Bytes("\0\x0b\0\x03()V", 7), toSolver,
+         "block>solver call      SLOPEN#11 MALFORMED: the signature has no terminating NUL"},
+        {3, Bytes("\0\x0b", 2), toSolver,
+         "block>solver call      MALFORMED: a body of 2 bytes holds no function head"},
+        {3, header(16, "([i]I)V") + "\0\0", toSolver,
+         "block>solver call      SLCLOSE#16 MALFORMED: the fields do not fit the body: a count "
+         "is negative or passes its end"},
+        {4, header(14, "([o]<D)V") + be32(1000) + beDouble(1), toBlock,
+         "solver>block return    ZVUPDATE#14 MALFORMED: the fields do not fit the body: a count "
+         "is negative or passes its end"},
+        {4, header(14, "([o]<D)V") + be32(uint32_t(-1)), toBlock,
+         "solver>block return    ZVUPDATE#14 MALFORMED: the fields do not fit the body: a count "
+         "is negative or passes its end"},
+        {3, header(11, "()V") + "xyz", toSolver,
+         "block>solver call      SLOPEN#11 MALFORMED: 3 bytes follow the last field"},
+        {7, "", toBlock,
+         "solver>block unknown   flag=7 length=0 MALFORMED: byte flag 7 is not a message"},
+        {6, "", toBlock,
+         "solver>block unknown   flag=6 length=0 MALFORMED: byte flag 6 is never sent"},
+        {5, "x", toSolver, "block>solver close     MALFORMED: a close frame with a body"},
+        {1, Bytes("ZVI|LINK|VER:1\0", 15), toBlock,
+         "solver>block handshake \"ZVI|LINK|VER:1\" MALFORMED: a handshake from the solver"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(decoded(c.flag, c.body, c.direction), c.line);
+}
+
+TEST(TraceDecode, StreamCutAnywhereGivesTheSameFramesAndAnEndThatSaysWhere) {
+    const Bytes close = frame(5, "");
+    const Bytes update = frame(4, header(14, "([o]<D)V") + be32(1) + beDouble(2.5));
+    const Bytes stream = frame(2, "OK") + update + close;
+    auto feed = [](const Bytes& bytes, size_t piece, zvtrace::FrameParser& p) {
+        std::vector<zvtrace::Event> events;
+        for (size_t at = 0; at < bytes.size(); at += piece)
+            p.feed(reinterpret_cast<const unsigned char*>(bytes.data()) + at,
+                   std::min(piece, bytes.size() - at), 1.0, events);
+        std::string lines;
+        for (const zvtrace::Event& e : events)
+            lines += zvtrace::formatLine(e, true) + "\n";
+        return lines;
+    };
+    zvtrace::FrameParser whole(toBlock);
+    const std::string expected = feed(stream, stream.size(), whole);
+    EXPECT_NE(expected.find("return    ZVUPDATE#14 o:<D[1]={2.5} | 00 00 00 04 00 00 00 19 00 0e"),
+              std::string::npos)
+        << expected;
+    EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 3);
+    for (size_t piece : {1, 3, 7}) {
+        zvtrace::FrameParser p(toBlock);
+        EXPECT_EQ(feed(stream, piece, p), expected) << piece;
+        EXPECT_EQ(zvtrace::formatLine(p.end(2.0, "gone"), false),
+                  "    2.000000 solver>block lost      (gone)");
+    }
+    struct Cut {
+        Bytes bytes;
+        std::string problem;
+    } cuts[] = {
+        {update.substr(0, 5), "the stream ended after 5 bytes of a header"},
+        {update.substr(0, 20),
+         "the stream ended inside a frame with byte flag 4: 12 of 25 body bytes came"},
+    };
+    for (const Cut& c : cuts) {
+        zvtrace::FrameParser p(toBlock);
+        EXPECT_EQ(feed(c.bytes, 1, p), "");
+        EXPECT_EQ(p.end(0, "gone").problem, c.problem);
+    }
+    // After a negative length nothing can be framed: the rest passes untraced.
+    zvtrace::FrameParser p(toBlock);
+    const std::string lines = feed(be32(3) + be32(0x80000000u) + stream, 5, p);
+    EXPECT_EQ(lines.find("unknown   flag=3 length=-2147483648 MALFORMED: a negative body length"),
+              26u)
+        << lines;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1);
+}
+
+TEST(TraceDecode, JsonLinesCarryTheSameFields) {
+    const Bytes body = header(15, "([i]D[i]<D[b]I[b]I)V") + beDouble(0.25) + be32(1) +
+                       beDouble(std::numeric_limits<double>::infinity()) + be32(0) + be32(3);
+    zvtrace::Event e = zvtrace::decodeFrame(
+        toSolver, 3, reinterpret_cast<const unsigned char*>(body.data()), int32_t(body.size()));
+    e.time = 0.5;
+    EXPECT_EQ(zvtrace::formatJson(e, false),
+              "{\"time\":0.500000,\"direction\":\"block>solver\",\"kind\":\"call\",\"flag\":3,"
+              "\"length\":" +
+                  std::to_string(body.size()) +
+                  ",\"id\":15,\"name\":\"SLCZVPWR\",\"signature\":\"([i]D[i]<D[b]I[b]I)V\","
+                  "\"fields\":[{\"direction\":\"i\",\"type\":\"D\",\"value\":0.25},"
+                  "{\"direction\":\"i\",\"type\":\"<D\",\"count\":1,\"values\":[\"inf\"]},"
+                  "{\"direction\":\"b\",\"type\":\"I\",\"value\":0},"
+                  "{\"direction\":\"b\",\"type\":\"I\",\"value\":3}]}");
+}
+
+// ---- the program between a client and the stand-in solver ----
+
+// zvtrace --listen 0 --to the solver, for one link.
+struct Tracer : Child {
+    Tracer(const std::string& dir, uint16_t solverPort, const std::vector<std::string>& more = {})
+        : Child(args(solverPort, more), dir) {
+        for (const double end = now() + 10;
+             out.find('\n') == std::string::npos && status() < 0 && now() < end;)
+            pump(20);
+        if (sscanf(out.c_str(), "listening on port %hu", &port) != 1) port = 0;
+    }
+    static std::vector<std::string> args(uint16_t solverPort, std::vector<std::string> more) {
+        more.insert(more.begin(), {ZVTEST_ZVTRACE, "--listen", "0", "--to",
+                                   "127.0.0.1:" + std::to_string(solverPort), "--once"});
+        return more;
+    }
+    // Everything it wrote, once the link has ended.
+    std::string trace() {
+        wait(15);
+        pump(0);
+        return out;
+    }
+    uint16_t port = 0;
+};
+
+// A block's side that sends the frames of a whole run one by one and keeps
+// every byte that comes back, as it comes, until the link ends.
+Bytes script(uint16_t port) {
+    const Bytes requests[] = {
+        frame(1, Bytes("ZVI|LINK|VER:1\0", 15)),
+        frame(3, header(13, "([i]C[o]I[i]C[i]C)V") + text("tank") + text("ZVDEMO") + text("6.1")),
+        frame(3, header(11, "()V")),
+        frame(3, header(12, "([i]C[i]C[o]D)V") + text("ZVDEMO") + text("tank")),
+        frame(3, header(14, "([o]<D)V")),
+        frame(3, header(15, "([i]D[i]<D[b]I[b]I)V") + beDouble(0.1) + be32(2) + beDouble(1) +
+                     beDouble(0) + be32(uint32_t(-1)) + be32(0)),
+        frame(3, header(14, "([o]<D)V")),
+        frame(3, header(16, "([i]I)V") + be32(0)),
+        frame(3, header(17, "()V")),
+        frame(5, ""),
+    };
+    std::unique_ptr<SolverClient> c = SolverClient::connect(port);
+    if (!c) return "no connection";
+    Bytes got;
+    for (const Bytes& r : requests) {
+        if (!c->send(r)) break;
+        if (r[3] == FLAG_CLOSE) break;
+        // One frame back, or whatever came of it before the end.
+        Bytes head = c->receive(8);
+        if (head.empty()) break;
+        got += head;
+        const uint32_t length = (uint32_t(uint8_t(head[4])) << 24) |
+                                (uint32_t(uint8_t(head[5])) << 16) |
+                                (uint32_t(uint8_t(head[6])) << 8) | uint8_t(head[7]);
+        for (uint32_t i = 0; i < length; ++i) {
+            Bytes b = c->receive(1);
+            if (b.empty()) return got + "<end>";
+            got += b;
+        }
+    }
+    uint32_t flag = c->nextFlag();
+    return got + (flag == FLAG_LOST ? "<lost>" : flag == 0 ? "<end>" : "<more>");
+}
+
+TEST(TraceRelay, BothEndsSeeWhatTheyWouldWithoutItUnderEveryFault) {
+    struct Case {
+        std::vector<std::string> faults;
+        std::vector<std::string> lines; // in the trace, in this order
+    } cases[] = {
+        {{},
+         {"block>solver handshake \"ZVI|LINK|VER:1\"", "solver>block handshake \"OK\"",
+          "call      DATEXIST#13 i:C=\"tank\" i:C=\"ZVDEMO\" i:C=\"6.1\"",
+          "return    DATEXIST#13 o:I=1", "return    SLZVIMAN#12 o:D=10",
+          "return    ZVUPDATE#14 o:<D[3]={0,0,0}",
+          "call      SLCZVPWR#15 i:D=0.1 i:<D[2]={1,0} b:I=-1 b:I=0",
+          "return    SLCZVPWR#15 b:I=-1 b:I=1", "return    ZVUPDATE#14 o:<D[3]={0.36",
+          "call      SLCLOSE#16 i:I=0", "return    CHECKBACK#17", "block>solver close"}},
+        {{"byte-by-byte"}, {"return    SLZVIMAN#12 o:D=10", "return    CHECKBACK#17"}},
+        {{"refuse-handshake=NO"},
+         {"solver>block handshake \"NO\"", "lost      (the solver closed the connection)"}},
+        {{"drop=SLOPEN"},
+         {"call      SLOPEN#11", "solver>block lost      (the solver closed the connection)"}},
+        {{"cut=SLZVIMAN"},
+         {"call      SLZVIMAN#12",
+          "solver>block lost      (the solver closed the connection) MALFORMED: the stream "
+          "ended inside a frame with byte flag 4"}},
+        {{"bad-flag=SLOPEN"},
+         {"solver>block unknown   flag=7 length=0 MALFORMED: byte flag 7 is not a message"}},
+        {{"call-back=SLOPEN"}, {"solver>block call      ZVNUMSPEC#18"}},
+        {{"wrong-id=SLOPEN"}, {"call      SLOPEN#11", "solver>block return    CHECKBACK#17"}},
+        {{"close-after=2"}, {"return    SLOPEN#11", "call      SLZVIMAN#12", "solver>block close"}},
+        {{"too-many-outputs=129"}, {"return    ZVUPDATE#14 o:<D[129]={0,0,0,0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.faults));
+        DemoFolder dir;
+        std::vector<std::string> args;
+        for (const std::string& f : c.faults)
+            args.insert(args.end(), {"--fault", f});
+        ListeningSolver solver(dir.path(), args);
+        ASSERT_NE(solver.port, 0) << solver.out;
+        const Bytes direct = script(solver.port);
+        Tracer tracer(dir.path(), solver.port);
+        ASSERT_NE(tracer.port, 0) << tracer.out;
+        const Bytes traced = script(tracer.port);
+        EXPECT_EQ(traced, direct);
+        EXPECT_GT(traced.size(), 8u);
+        const std::string trace = tracer.trace();
+        size_t at = 0;
+        for (const std::string& line : c.lines) {
+            const size_t found = trace.find(line, at);
+            EXPECT_NE(found, std::string::npos) << line << "\n" << trace;
+            if (found != std::string::npos) at = found;
+        }
+    }
+}
+
+#ifdef ZVTEST_ZVSIM
+
+// The demo's run through the trace, as the README shows it: every call gets
+// its return and every frame decodes.
+TEST(TraceRelay, DemoRunDecodesEveryCallAndReturn) {
+    DemoFolder dir;
+    ListeningSolver solver(dir.path());
+    ASSERT_NE(solver.port, 0) << solver.out;
+    // Into files: nobody reads the tracer's standard output while the run goes on.
+    Tracer tracer(dir.path(), solver.port,
+                  {"--jsonl", dir.path("trace.jsonl"), "--raw", "--output", dir.path("trace.txt")});
+    ASSERT_NE(tracer.port, 0) << tracer.out;
+    dir.file("zvlink.prm", "HOST=127.0.0.1\nPORT=" + std::to_string(tracer.port) + "\n");
+    const Finished run =
+        runChild({ZVTEST_ZVSIM, "--model", "tank", "--product", "ZVDEMO", "--timestep", "0.1",
+                  "--stop-time", "12", "--input", "1=step:1,0,1", "--input", "2=step:4,0,1.5"},
+                 dir.path(), {{"ZVIDEBUG", std::nullopt}});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    tracer.trace();
+    const std::string trace = dir.read("trace.txt");
+    EXPECT_EQ(trace.find("MALFORMED"), std::string::npos) << trace;
+
+    std::vector<std::string> calls, returns;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string time, direction, kind, name;
+        words >> time >> direction >> kind >> name;
+        if (kind == "call") calls.push_back(name);
+        if (kind == "return") returns.push_back(name);
+        if (kind == "call" || kind == "return") {
+            EXPECT_EQ(direction, kind == "call" ? "block>solver" : "solver>block") << line;
+        }
+    }
+    EXPECT_EQ(calls, returns);
+    // Start, 100 steps of two calls until the solver's duration, the end.
+    ASSERT_EQ(calls.size(), 3u + 200u + 2u) << trace;
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 5),
+              (std::vector<std::string>{"DATEXIST#13", "SLOPEN#11", "SLZVIMAN#12", "ZVUPDATE#14",
+                                        "SLCZVPWR#15"}));
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+              (std::vector<std::string>{"SLCLOSE#16", "CHECKBACK#17"}));
+    EXPECT_NE(trace.find("return    SLCZVPWR#15 b:I=-2 b:I=100"), std::string::npos);
+    // One JSON line per traced frame, each with its bytes.
+    const std::string json = dir.read("trace.jsonl");
+    size_t frames = 0;
+    std::istringstream again(trace);
+    for (std::string line; std::getline(again, line);)
+        frames += line[0] != '#';
+    EXPECT_EQ(size_t(std::count(json.begin(), json.end(), '\n')), frames);
+    EXPECT_NE(json.find("\"raw\":\"0000000300000008000b0004"), std::string::npos) << json;
+}
+
+// Launch mode: the block starts zvtrace as its solver, zvtrace the real one.
+TEST(TraceRelay, StandsInForTheSolverTheBlockLaunches) {
+    DemoFolder dir;
+    const Finished run =
+        runChild({ZVTEST_ZVSIM, "--model", "tank", "--product", "ZVDEMO", "--duration-source",
+                  "SIMULINK", "--timestep", "0.5", "--stop-time", "1"},
+                 dir.path(),
+                 {{"ZVIHOME", std::string(ZVTEST_TRACEHOME)},
+                  {"ZVTRACE_SOLVER", std::string(ZVTEST_ZELVANE)},
+                  {"ZVTRACE_OUTPUT", dir.path("trace.txt")},
+                  {"ZVIDEBUG", std::nullopt}});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string trace = dir.read("trace.txt");
+    EXPECT_NE(trace.find("block>solver call      SLZVIMAN#12"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("solver>block return    CHECKBACK#17"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("MALFORMED"), std::string::npos) << trace;
+    EXPECT_NE(dir.read("screen.zv").find("Link closed by the block."), std::string::npos);
+}
+
+#endif
+
+} // namespace
