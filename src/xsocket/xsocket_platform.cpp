@@ -35,6 +35,15 @@ int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument) {
     return 0;
 }
 
+int xsocketSetNonBlocking(XSocketHandle handle, int on) {
+    u_long value = on ? 1 : 0;
+    return ioctlsocket(handle, FIONBIO, &value) == 0 ? 0 : -1;
+}
+
+int xsocketConnectPending(int32_t code) {
+    return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS;
+}
+
 int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
     fd_set set;
     FD_ZERO(&set);
@@ -91,6 +100,17 @@ int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument) {
     if (ioctl(handle, (unsigned long)command, &value) != 0) return -1;
     *argument = (uint32_t)value;
     return 0;
+}
+
+int xsocketSetNonBlocking(XSocketHandle handle, int on) {
+    int flags = fcntl(handle, F_GETFL);
+    if (flags < 0) return -1;
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return fcntl(handle, F_SETFL, flags) == 0 ? 0 : -1;
+}
+
+int xsocketConnectPending(int32_t code) {
+    return code == EINPROGRESS;
 }
 
 // poll rather than select: select cannot take a descriptor numbered
