@@ -1,6 +1,7 @@
 // The stand-in solver driven over 127.0.0.1 the way the block drives it.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "support/process.h"
 
@@ -77,16 +78,20 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
     start();
     dir.file("old.dat", "ZVSOLVER:PRODUCT=ZVDEMO\nZVSOLVER:VERSION=6.0\n");
     dir.file("plain.dat", "ZELVANE MODEL DATA 6.1\n");
+    // A name that leads out of the working folder is never opened.
+    std::filesystem::create_directory(dir.path("sub"));
+    dir.file("sub/tank.dat", demoModel());
     auto c = link();
     ASSERT_TRUE(c);
     struct Case {
         const char *model, *product, *version;
         int32_t expected;
     } cases[] = {
-        {"nosuch", "ZVDEMO", "6.1", 0},  {"tank", "ZVOTHER", "6.1", -1},
-        {"old", "ZVDEMO", "6.1", -2},    {"tank", "ZVDEMO", "6.2", -2},
-        {"tank", "ZVDEMO", "6.1", 1},    {"tank.dat", "ZVDEMO", "6.1", 1},
+        {"nosuch", "ZVDEMO", "6.1", 0},   {"tank", "ZVOTHER", "6.1", -1},
+        {"old", "ZVDEMO", "6.1", -2},     {"tank", "ZVDEMO", "6.2", -2},
+        {"tank", "ZVDEMO", "6.1", 1},     {"tank.dat", "ZVDEMO", "6.1", 1},
         {"plain", "ANYTHING", "6.1", 1}, // names neither product nor version
+        {"sub/tank", "ZVDEMO", "6.1", 0},
     };
     for (const Case& k : cases) {
         int32_t result = 99;
@@ -96,6 +101,10 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
     double duration = 0;
     ASSERT_TRUE(c->startup("plain", "X", &duration));
     EXPECT_EQ(duration, -1.0);
+    // Nor is a results file written after it.
+    ASSERT_TRUE(c->startup("sub/tank", "ZVDEMO", &duration));
+    EXPECT_EQ(duration, -1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("sub/tank.out")));
 }
 
 TEST_F(SolverSession, StepsFollowTheLagsExactly) {
