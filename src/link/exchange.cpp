@@ -9,8 +9,8 @@
 
 #include "link/link.h"
 #include "link/link_state.h"
-#include "log/zvlog.h"
 #include "link/settings.h"
+#include "log/zvlog.h"
 #include "protocol/protocol.h"
 #include "remote/catalogue.h"
 
@@ -124,6 +124,14 @@ int processMessage(uint32_t byteFlag, int32_t length) {
         if (byteFlag == FLAG_HANDSHAKE_REPLY) kept = length < REPLY_KEPT ? length : REPLY_KEPT;
         if (!readMessageData(s, reply, kept) || !skipMessageData(s, length - kept)) {
             logXSocketError(s);
+            if (linkWaitTimedOut(s)) {
+                logMessage(LOG_ERROR,
+                           "message %d not whole within %d s (TIMEOUT in %s); taking "
+                           "the solver as lost",
+                           static_cast<int>(byteFlag), static_cast<int>(linkState.replyTimeout),
+                           LINK_SETTINGS_FILE);
+                onLinkClosedBySolver();
+            }
             return 0;
         }
     } else if (length < 0 && byteFlag != FLAG_CLOSE && byteFlag != FLAG_LOST) {

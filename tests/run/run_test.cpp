@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <iterator>
 #include <thread>
-#include <unistd.h>
 
 using namespace runtest;
 
@@ -50,7 +49,8 @@ class ZvRun : public ::testing::Test {
 // Whether a file of the folder comes to hold text within 10 s: the solver
 // writes its console on its own time.
 bool eventually(const DemoFolder& dir, const std::string& name, const std::string& text) {
-    for (const double end = now() + 10; now() < end; usleep(20000))
+    for (const double end = now() + 10; now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
         if (dir.read(name).find(text) != std::string::npos) return true;
     return false;
 }
