@@ -45,15 +45,19 @@ int xsocketConnectPending(int32_t code) {
 }
 
 int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
-    fd_set set;
+    fd_set set, failed;
     FD_ZERO(&set);
     FD_SET(handle, &set);
+    // A connect that fails in the background shows only here, not as writable.
+    FD_ZERO(&failed);
+    FD_SET(handle, &failed);
     timeval limit;
     limit.tv_sec = (long)seconds;
     limit.tv_usec = 0;
-    int n = select(0, forReading ? &set : nullptr, forReading ? nullptr : &set, nullptr, &limit);
+    int n = select(0, forReading ? &set : nullptr, forReading ? nullptr : &set,
+                   forReading ? nullptr : &failed, &limit);
     if (n == SOCKET_ERROR) return -1;
-    return FD_ISSET(handle, &set) ? 1 : 0;
+    return (FD_ISSET(handle, &set) || (!forReading && FD_ISSET(handle, &failed))) ? 1 : 0;
 }
 
 void xsocketSystemErrorText(int32_t code, char* text, size_t size) {
