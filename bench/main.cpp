@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
         failed = failed || !floor.ok || !block.ok;
         allocated = allocated || block.allocations > 0;
     }
+    failed = !benchSizing(out) || failed;
     if (!zvbench::allocationsCounted())
         fprintf(out, "\nallocations not counted: sanitizer build\n");
     fprintf(out, "\nframes: %d inputs and outputs; ratio = block steps/s over floor steps/s\n",

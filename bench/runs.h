@@ -5,7 +5,13 @@
 #include <string>
 #include <vector>
 
+#include <cstdio>
+
 namespace zvbench {
+
+// Sizing time per KiB of the data file at 64 KiB and 1 MiB, printed to out;
+// false when a sizing did not find its harness.
+bool benchSizing(FILE* out);
 
 struct RunResult {
     bool ok = false;

@@ -25,6 +25,7 @@ const char* const FAULT_HELP =
     "  too-many-outputs[=N] ZVUPDATE returns N values (129): the outputs, then zeros\n"
     "  byte-by-byte         write every frame one byte at a time\n"
     "  stall=SECS[@WHEN]    wait SECS seconds before answering (every call without @WHEN)\n"
+    "  stall-handshake=SECS wait SECS seconds before answering the handshake\n"
     "WHEN picks one call of each link: N (the N-th call), NAME (the first call of a\n"
     "function, e.g. ZVUPDATE) or NAME:K (its K-th call). Without WHEN: the first call.\n";
 
@@ -84,6 +85,7 @@ const FaultName FAULT_NAMES[] = {
     {"too-many-outputs", FaultKind::TooManyOutputs},
     {"byte-by-byte", FaultKind::ByteByByte},
     {"stall", FaultKind::Stall},
+    {"stall-handshake", FaultKind::StallHandshake},
 };
 
 } // namespace
@@ -130,6 +132,9 @@ bool parseFault(const std::string& item, Fault* fault, std::string* error) {
         break;
     case FaultKind::ByteByByte:
         ok = !hasArg;
+        break;
+    case FaultKind::StallHandshake:
+        ok = parseSeconds(arg, &f.seconds);
         break;
     case FaultKind::Stall: {
         size_t at = arg.find('@');

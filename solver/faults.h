@@ -17,7 +17,8 @@ enum class FaultKind {
     WrongId,         // answer the call with another function's return
     TooManyOutputs,  // ZVUPDATE returns more values than any block can take
     ByteByByte,      // write every frame one byte at a time
-    Stall            // wait before answering
+    Stall,           // wait before answering
+    StallHandshake   // wait before answering the handshake
 };
 
 // Which call of a link a fault applies to. Calls are counted from 1 on each
@@ -31,7 +32,7 @@ struct CallTarget {
 struct Fault {
     FaultKind kind;
     int count = 0;        // CloseAfter: calls answered; TooManyOutputs: values
-    double seconds = 0.0; // NoConnect, Stall
+    double seconds = 0.0; // NoConnect, Stall, StallHandshake
     std::string text;     // RefuseHandshake
     CallTarget target;
 };

@@ -63,8 +63,15 @@ std::string dataFileName(const std::string& modelName) {
     return modelName + ".dat";
 }
 
+bool isPlainModelName(const std::string& modelName) {
+    // A drive letter's colon would lead out of the folder on Windows.
+    return modelName.find_first_of("/\\:") == std::string::npos && modelName != ".." &&
+           modelName.find('\0') == std::string::npos;
+}
+
 ModelFile readModelFile(const std::string& modelName) {
     ModelFile model;
+    if (!isPlainModelName(modelName)) return model;
     std::string fileName = dataFileName(modelName);
     std::ifstream in(fileName);
     if (!in) return model;

@@ -31,7 +31,11 @@ struct ModelFile {
 
 // "<name>.dat" for a model name, whatever the name ends in.
 std::string dataFileName(const std::string& modelName);
-// Reads the solver's lines of the data file and the harness counts.
+// Whether a model name names a file in the working folder: the name comes
+// from the link, and the results file is named after it.
+bool isPlainModelName(const std::string& modelName);
+// Reads the solver's lines of the data file and the harness counts. A name
+// that is not plain is never opened: the model is not found.
 ModelFile readModelFile(const std::string& modelName);
 
 // Answers of the data file check, as the block reads them.

@@ -360,8 +360,11 @@ bool Link::handshake() {
     bool valid = length == static_cast<int32_t>(sizeof HANDSHAKE_TEXT) &&
                  memcmp(body.data(), HANDSHAKE_TEXT, sizeof HANDSHAKE_TEXT) == 0;
     std::string reply = "OK";
-    for (const Fault& f : config_.faults)
+    for (const Fault& f : config_.faults) {
         if (f.kind == FaultKind::RefuseHandshake) reply = f.text;
+        if (f.kind == FaultKind::StallHandshake) sleepUnlessStopped(f.seconds);
+    }
+    if (solverStopRequested) return false;
     if (!valid) reply = "UNKNOWN HANDSHAKE";
     // The reply carries its terminating zero, which the block's check allows for.
     bool sent = sendFrame([&](XSocket* s) {
@@ -589,6 +592,14 @@ bool Link::answer(MessageBuffer* call, bool cut) {
 
 void Link::startModel(const std::string& name, const std::string& product) {
     closeResults();
+    if (!isPlainModelName(name)) {
+        // Its results file would land outside the working folder.
+        console_.line("Model name \"%s\" refused: it names a file outside the working folder.",
+                      name.c_str());
+        sim_.start(ModelFile());
+        running_ = false;
+        return;
+    }
     modelName_ = name;
     ModelFile file = readModelFile(name);
     for (const std::string& problem : file.problems)

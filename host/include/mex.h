@@ -43,6 +43,9 @@ ZVHOST_API int mexEvalString(const char* command);
 // Calls a MATLAB function; 0 when it ran.
 ZVHOST_API int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[],
                              const char* name);
+// Registers the function MATLAB calls when it unloads the MEX file (clear
+// mex, exit); a later registration replaces an earlier one. 0 on success.
+ZVHOST_API int mexAtExit(void (*exitFcn)(void));
 // Keeps memory from mxCalloc/mxMalloc, or an array, past the end of the call.
 ZVHOST_API void mexMakeMemoryPersistent(void* ptr);
 ZVHOST_API void mexMakeArrayPersistent(mxArray* pa);

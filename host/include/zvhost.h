@@ -72,6 +72,10 @@ struct CallResult {
 ZVHOST_API CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs,
                               const mxArray* prhs[]);
 
+// What MATLAB does when it unloads a MEX file: runs the exit function the
+// file registered with mexAtExit during its calls through entry, once.
+ZVHOST_API void unloadMex(MexEntry entry);
+
 // Memory blocks and arrays still awaiting the clean-up of calls in progress
 // (0 outside a call); for tests.
 ZVHOST_API size_t pendingAllocations();

@@ -125,11 +125,13 @@ void Block::allocateWorkAndSignals() {
     for (size_t p = 0; p < inputPorts_.size(); ++p) {
         InputSignal& in = inputs_[p];
         in.values.assign(clampedCount(inputPorts_[p].width), 0.0);
-        in.ptrs.resize(in.values.size());
+        // One slot more than the width: a port of width 0 still gets a valid,
+        // empty array, as Simulink gives it.
+        in.ptrs.assign(in.values.size() + 1, nullptr);
         for (size_t i = 0; i < in.values.size(); ++i)
             in.ptrs[i] = &in.values[i];
         // Simulink provides the pointers whether or not the port feeds through.
-        inputPorts_[p].signalPtrs = in.ptrs.empty() ? nullptr : in.ptrs.data();
+        inputPorts_[p].signalPtrs = in.ptrs.data();
     }
     for (size_t p = 0; p < outputPorts_.size(); ++p) {
         OutputSignal& out = outputs_[p];

@@ -4,14 +4,22 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
 
 struct CallFrame {
+    zvhost::MexEntry entry = nullptr;
     std::unordered_set<void*> memory;
     std::unordered_set<mxArray*> arrays;
 };
+
+// Exit functions by the MEX file (its entry) that registered them.
+std::unordered_map<zvhost::MexEntry, void (*)(void)>& exitFunctions() {
+    static std::unordered_map<zvhost::MexEntry, void (*)(void)> functions;
+    return functions;
+}
 
 // Calls nest when a MEX file calls back into MATLAB.
 std::vector<CallFrame>& frames() {
@@ -63,6 +71,7 @@ size_t pendingAllocations() {
 CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     CallResult result;
     frames().emplace_back();
+    frames().back().entry = entry;
     try {
         entry(nlhs, plhs, nrhs, prhs);
     } catch (const MexError& e) {
@@ -95,4 +104,35 @@ CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mx
     return result;
 }
 
+void unloadMex(MexEntry entry) {
+    auto it = exitFunctions().find(entry);
+    if (it == exitFunctions().end()) return;
+    void (*exitFunction)(void) = it->second;
+    exitFunctions().erase(it);
+    // MATLAB runs it as a call of the file: an error in it ends only it.
+    frames().emplace_back();
+    try {
+        exitFunction();
+    } catch (const std::exception& e) {
+        printToErrorStream(std::string("Error in the MEX file's exit function: ") + e.what() +
+                           "\n");
+    }
+    CallFrame frame = std::move(frames().back());
+    frames().pop_back();
+    for (mxArray* a : frame.arrays)
+        detail::destroyArrayStorage(a);
+    for (void* p : frame.memory)
+        std::free(p);
+}
+
 } // namespace zvhost
+
+extern "C" int mexAtExit(void (*exitFcn)(void)) {
+    // Only a MEX file's own calls can register; the host has no file to unload.
+    if (frames().empty() || !frames().back().entry) return 1;
+    if (exitFcn)
+        exitFunctions()[frames().back().entry] = exitFcn;
+    else
+        exitFunctions().erase(frames().back().entry);
+    return 0;
+}

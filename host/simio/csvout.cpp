@@ -35,7 +35,7 @@ bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& er
     for (int i = 1; i <= nOut; ++i)
         row_ += ",y" + std::to_string(i);
     row_ += '\n';
-    if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size()) {
+    if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size() || std::fflush(file_) != 0) {
         failed_ = true;
         errno_ = errno;
     }
@@ -54,7 +54,8 @@ bool CsvWriter::write(double t, const double* u, const double* y) {
         row_ += formatNumber(y[i]);
     }
     row_ += '\n';
-    if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size()) {
+    // Flushed row by row: a run abandoned at any point leaves whole rows.
+    if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size() || std::fflush(file_) != 0) {
         failed_ = true;
         errno_ = errno;
         return false;

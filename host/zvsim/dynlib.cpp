@@ -30,6 +30,7 @@ std::string executableFolder() {
 }
 
 MexLibrary::~MexLibrary() {
+    if (entry_) zvhost::unloadMex(entry_);
     if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
 }
 
@@ -70,6 +71,7 @@ std::string executableFolder() {
 }
 
 MexLibrary::~MexLibrary() {
+    if (entry_) zvhost::unloadMex(entry_);
     if (handle_) dlclose(handle_);
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 
@@ -72,7 +73,7 @@ int exitStatus(const RunReport& report) {
     case RunEnd::StoppedByBlock:
         return report.outputsFailed ? 1 : 0;
     case RunEnd::Interrupted:
-        return 130;
+        return 128 + (report.signal ? report.signal : SIGINT);
     case RunEnd::Unusable:
         return 2;
     default:
@@ -99,7 +100,8 @@ std::string summaryLine(const RunReport& report, double stopTime) {
         line += "the block stopped the run after the sample hit at " + at + hits + ".";
         break;
     case RunEnd::Interrupted:
-        line += "the run was interrupted with Ctrl-C at " + at + hits + ".";
+        line += std::string("the run was interrupted with ") +
+                (report.signal == SIGTERM ? "SIGTERM" : "Ctrl-C") + " at " + at + hits + ".";
         break;
     case RunEnd::Refused:
         line += "the block refused to start the run.";
@@ -172,6 +174,17 @@ bool Engine::callOk(const zvhost::CallResult& result, RunEnd onError, RunReport&
         return false;
     }
     return true;
+}
+
+zvhost::CallResult Engine::callBlock(int flag) {
+    // What a Ctrl-C in the middle of the call is told the run waits for.
+    setInterruptWait(flag == 102   ? "the block's start (mdlInitializeConditions)"
+                     : flag == 104 ? "the block's mdlOutputs"
+                     : flag == 105 ? "the block's mdlUpdate"
+                                   : "the block's mdlTerminate");
+    zvhost::CallResult result = block_->callFlag(entry_, flag);
+    setInterruptWait(nullptr);
+    return result;
 }
 
 int Engine::evaluate(const std::string& command) {
@@ -284,7 +297,7 @@ RunReport Engine::simulate() {
         block_->setStopTime(options_.stopTime);
         block_->setTime(block_->offsetTime(0));
         report.time = block_->time();
-        if (callOk(block_->callFlag(entry_, 102), RunEnd::Refused, report)) runSteps(report, out);
+        if (callOk(callBlock(102), RunEnd::Refused, report)) runSteps(report, out);
         progress_->finish();
         if (report.end != RunEnd::Aborted) terminate(report);
         progress_.reset();
@@ -339,17 +352,18 @@ void Engine::runSteps(RunReport& report, Recorders& out) {
         }
         if (interruptRequested()) {
             report.end = RunEnd::Interrupted;
+            report.signal = interruptSignal();
             return;
         }
         const double t = std::min(offset + sampleHit(k, period), stopTime);
         block_->setTime(t);
         report.time = t;
         options_.signals.sample(t, u.data(), nIn);
-        if (!callOk(block_->callFlag(entry_, 104), RunEnd::Error, report)) return;
+        if (!callOk(callBlock(104), RunEnd::Error, report)) return;
         ++out.samples;
         if (out.csv.isOpen()) out.csv.write(t, u.data(), y.data());
         if (out.plot) out.plot->add(t, u.data(), y.data());
-        if (!callOk(block_->callFlag(entry_, 105), RunEnd::Error, report)) return;
+        if (!callOk(callBlock(105), RunEnd::Error, report)) return;
         ++report.steps;
         progress_->update(t, stopTime, report.steps);
     }
@@ -362,7 +376,7 @@ void Engine::terminate(RunReport& report) {
         block_->setTime(options_.stopTime);
     }
     RunReport ended;
-    if (!callOk(block_->callFlag(entry_, 107), RunEnd::Error, ended)) {
+    if (!callOk(callBlock(107), RunEnd::Error, ended)) {
         const bool failedAlready = report.end == RunEnd::Refused || report.end == RunEnd::Error;
         if (ended.end == RunEnd::Aborted || !failedAlready) report.end = ended.end;
     }

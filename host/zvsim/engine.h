@@ -66,7 +66,7 @@ enum class RunEnd {
     NotRun,         // the model update failed
     StopTime,       // Simulink reached its stop time
     StoppedByBlock, // the block asked for the stop (the solver completed first)
-    Interrupted,    // the user pressed Ctrl-C
+    Interrupted,    // the user pressed Ctrl-C (or SIGTERM came)
     Refused,        // the start method set an error status
     Error,          // a step or terminate set an error status
     Aborted         // mexErrMsgTxt ended a callback; terminate was not called
@@ -77,9 +77,11 @@ struct RunReport {
     double time = 0.0;            // Simulink's time when the run ended
     unsigned long long steps = 0; // sample hits whose update ran
     bool outputsFailed = false;   // the CSV or SVG file could not be written
+    int signal = 0;               // Interrupted: SIGINT (Ctrl-C) or SIGTERM
 };
 
-// The exit status for a report: 0 for a normal end, 130 for Ctrl-C, 2 when
+// The exit status for a report: 0 for a normal end, 128 + the signal for an
+// interruption (130 for Ctrl-C), 2 when
 // the run could not be set up, 1 otherwise.
 int exitStatus(const RunReport& report);
 // The last line zvsim prints: how the run ended.
@@ -122,6 +124,8 @@ class Engine {
     // it failed.
     bool callOk(const zvhost::CallResult& result, RunEnd onError, RunReport& report);
     int evaluate(const std::string& command);
+    // A callback call of the block with the given flag.
+    zvhost::CallResult callBlock(int flag);
     struct Recorders;
     void runSteps(RunReport& report, Recorders& out);
     void terminate(RunReport& report);

@@ -7,6 +7,7 @@
 #include "block/datafile.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -123,66 +124,103 @@ void countReference(const Line* line, size_t from, size_t to, const char* part, 
     if (markPort(set, parsePortNumber(line->text + portFrom, line->text + to))) (*count)++;
 }
 
-// Harness scan of one open file. Returns 1 when the harness part was found
-// (the scan reached its last state); counts only in that case.
-int scanHarness(FILE* f, DataFileScan* scan) {
+// The harness scan of one file, a line at a time.
+struct HarnessScan {
+    DataFileScan* scan;
     PortSet inputs, outputs;
-    inputs.marks = scan->inputPorts;
-    inputs.otherCount = 0;
-    outputs.marks = scan->outputPorts;
-    outputs.otherCount = 0;
-    size_t nameLen = 0, partLen = 0;
-    int state = 0;
-    Line line;
-    while (readLine(f, &line)) {
-        if (state == 0) {
-            if (textAt(&line, 0, HARNESS_HEADER, HARNESS_HEADER_COMPARED)) state = 1;
-        } else if (state == 1) {
-            // " ??Name Simulink": name from column 3 to the next space. An empty
-            // name could never find its part line; such a line is passed over.
-            if (line.len < 4 || line.text[0] != ' ') continue;
-            size_t end = spaceFrom(&line, 3);
-            if (end == line.len || end == 3) continue;
-            if (!textAt(&line, end + 1, HARNESS_TARGET, HARNESS_TARGET_COMPARED)) continue;
-            nameLen = end - 3;
-            copyField(scan->harnessName, &line, 3, nameLen);
-            state = 2;
-        } else if (state == 2) {
-            // A line that starts with a space has an empty first word; taking it
-            // as the part would make every reference name the harness.
-            if (!line.hasSpace || line.s == 0) continue;
-            if (!textAt(&line, line.s + PART_NAME_OFFSET, scan->harnessName, nameLen)) continue;
-            partLen = line.s;
-            copyField(scan->partName, &line, 0, partLen);
-            state = 3;
-        } else {
-            if (!line.hasSpace) continue;
-            size_t kw = line.s + KEYWORD_OFFSET;
-            size_t kwLen = 0;
-            for (const char* keyword : CONNECTION_KEYWORDS) {
-                if (textAt(&line, kw, keyword, strlen(keyword))) {
-                    kwLen = strlen(keyword);
-                    break;
-                }
+    size_t nameLen, partLen;
+    int state;
+};
+
+void startHarnessScan(HarnessScan* h, DataFileScan* scan) {
+    h->scan = scan;
+    h->inputs.marks = scan->inputPorts;
+    h->inputs.otherCount = 0;
+    h->outputs.marks = scan->outputPorts;
+    h->outputs.otherCount = 0;
+    h->nameLen = 0;
+    h->partLen = 0;
+    h->state = 0;
+}
+
+void scanHarnessLine(HarnessScan* h, const Line* line) {
+    DataFileScan* scan = h->scan;
+    if (h->state == 0) {
+        if (textAt(line, 0, HARNESS_HEADER, HARNESS_HEADER_COMPARED)) h->state = 1;
+    } else if (h->state == 1) {
+        // " ??Name Simulink": name from column 3 to the next space. An empty
+        // name could never find its part line; such a line is passed over.
+        if (line->len < 4 || line->text[0] != ' ') return;
+        size_t end = spaceFrom(line, 3);
+        if (end == line->len || end == 3) return;
+        if (!textAt(line, end + 1, HARNESS_TARGET, HARNESS_TARGET_COMPARED)) return;
+        h->nameLen = end - 3;
+        copyField(scan->harnessName, line, 3, h->nameLen);
+        h->state = 2;
+    } else if (h->state == 2) {
+        // A line that starts with a space is a part line too, of a part
+        // whose name is empty.
+        if (!line->hasSpace) return;
+        if (!textAt(line, line->s + PART_NAME_OFFSET, scan->harnessName, h->nameLen)) return;
+        h->partLen = line->s;
+        copyField(scan->partName, line, 0, h->partLen);
+        h->state = 3;
+    } else {
+        if (!line->hasSpace) return;
+        size_t kw = line->s + KEYWORD_OFFSET;
+        size_t kwLen = 0;
+        for (const char* keyword : CONNECTION_KEYWORDS) {
+            if (textAt(line, kw, keyword, strlen(keyword))) {
+                kwLen = strlen(keyword);
+                break;
             }
-            if (kwLen == 0) continue;
-            // The character right after the keyword is not looked at; the
-            // keyword field ends at the first space after that.
-            if (kw + kwLen + 1 > line.len) continue;
-            size_t fieldEnd = spaceFrom(&line, kw + kwLen + 1);
-            if (fieldEnd == line.len) continue;
-            // Each reference ends at its first space or at the end of the line.
-            size_t fromBegin = fieldEnd + 1;
-            size_t fromEnd = spaceFrom(&line, fromBegin);
-            size_t toBegin = fromEnd < line.len ? fromEnd + 1 : line.len;
-            size_t toEnd = spaceFrom(&line, toBegin);
-            countReference(&line, fromBegin, fromEnd, scan->partName, partLen, &inputs,
-                           &scan->inputCount);
-            countReference(&line, toBegin, toEnd, scan->partName, partLen, &outputs,
-                           &scan->outputCount);
         }
+        if (kwLen == 0) return;
+        // The character right after the keyword is not looked at; the
+        // keyword field ends at the first space after that.
+        if (kw + kwLen + 1 > line->len) return;
+        size_t fieldEnd = spaceFrom(line, kw + kwLen + 1);
+        if (fieldEnd == line->len) return;
+        // Each reference ends at its first space or at the end of the line.
+        size_t fromBegin = fieldEnd + 1;
+        size_t fromEnd = spaceFrom(line, fromBegin);
+        size_t toBegin = fromEnd < line->len ? fromEnd + 1 : line->len;
+        size_t toEnd = spaceFrom(line, toBegin);
+        countReference(line, fromBegin, fromEnd, scan->partName, h->partLen, &h->inputs,
+                       &scan->inputCount);
+        countReference(line, toBegin, toEnd, scan->partName, h->partLen, &h->outputs,
+                       &scan->outputCount);
     }
-    return state == 3;
+}
+
+// FNV-1a, a step at a time, so that every prefix of a text gets its hash on
+// the way through it.
+const uint32_t HASH_START = 2166136261u;
+uint32_t hashStep(uint32_t hash, char c) {
+    return (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+}
+uint32_t hashText(const char* text, size_t n) {
+    uint32_t hash = HASH_START;
+    for (size_t i = 0; i < n; i++)
+        hash = hashStep(hash, text[i]);
+    return hash;
+}
+
+// A set of texts, by open addressing: slots hold an index + 1 into the
+// caller's own table of texts, 0 when free.
+struct TextIndex {
+    int* slots;
+    size_t mask;
+};
+
+// Room for count texts at half load at most; 0 when memory ran out.
+int makeIndex(TextIndex* index, int count) {
+    size_t size = 16;
+    while (size < static_cast<size_t>(count) * 2)
+        size *= 2;
+    index->slots = static_cast<int*>(calloc(size, sizeof(int)));
+    index->mask = size - 1;
+    return index->slots != nullptr;
 }
 
 struct SubAssembly {
@@ -190,6 +228,7 @@ struct SubAssembly {
     size_t nameLen;
     char fileBase[DATAFILE_LINE_SIZE];
     int used;
+    int group; // the first entry whose compared name is the same as this one's
 };
 
 // The sub-assembly list. It grows as needed: a model may use any number of
@@ -227,39 +266,96 @@ int parseEntry(const Line* line, SubAssembly* entry) {
     copyField(entry->name, line, 3, entry->nameLen);
     copyField(entry->fileBase, line, baseBegin, static_cast<size_t>(dot - line->text) - baseBegin);
     entry->used = 0;
+    entry->group = 0;
     return 1;
 }
 
-// Sub-assembly pass over the main file: the list, then which entries the
-// part lines after it use.
-void scanSubAssemblies(FILE* f, SubAssemblyList* list) {
-    enum { HEADER, ENTRIES, PARTS };
-    int state = HEADER;
-    Line line;
-    while (readLine(f, &line)) {
-        if (state == HEADER) {
-            if (textAt(&line, 0, SUBASSEMBLY_HEADER, sizeof SUBASSEMBLY_HEADER - 1))
-                state = ENTRIES;
-        } else if (state == ENTRIES) {
-            if (line.text[0] == ' ') {
-                // Out of memory is the only limit on the list; an entry that
-                // finds no room is left out, and the rest of the list still reads.
-                SubAssembly entry;
-                if (line.len > 3 && parseEntry(&line, &entry)) (void)addEntry(list, &entry);
-            } else if (line.text[0] != '|' && list->count > 0) {
-                state = PARTS;
+// The sub-assembly pass over the main file: the list, then which entries
+// the part lines after it use. Part lines look entries up by the compared
+// part of their names, so a line costs the same however long the list is.
+struct SubAssemblyScan {
+    enum { HEADER, ENTRIES, PARTS } state;
+    SubAssemblyList list;
+    TextIndex names; // by the compared part of the name: all but its last character
+    // lengths[k]: some entry compares k characters.
+    unsigned char lengths[DATAFILE_LINE_SIZE];
+    int indexed;
+};
+
+size_t comparedLength(const SubAssembly* e) {
+    return e->nameLen - 1;
+}
+
+// A name of one character or none would compare nothing at all and every
+// part line would use it, so such a name is never used and not indexed.
+void indexNames(SubAssemblyScan* sub) {
+    sub->indexed = makeIndex(&sub->names, sub->list.count);
+    for (int i = 0; i < sub->list.count; i++) {
+        SubAssembly* e = &sub->list.entries[i];
+        e->group = i;
+        if (!sub->indexed || e->nameLen < 2) continue;
+        const size_t n = comparedLength(e);
+        for (size_t at = hashText(e->name, n) & sub->names.mask;; at = (at + 1) & sub->names.mask) {
+            const int held = sub->names.slots[at] - 1;
+            if (held < 0) {
+                sub->names.slots[at] = i + 1;
+                sub->lengths[n] = 1;
+                break;
             }
-        } else {
-            if (!line.hasSpace) continue;
-            size_t col = line.s + SUBASSEMBLY_USE_OFFSET;
-            for (int i = 0; i < list->count; i++) {
-                SubAssembly* e = &list->entries[i];
-                // The last character of the name is not compared. With one
-                // character or none nothing would be compared at all and every
-                // part line would use it, so such a name is never used.
-                if (e->nameLen >= 2 && textAt(&line, col, e->name, e->nameLen - 1)) e->used = 1;
+            const SubAssembly* other = &sub->list.entries[held];
+            if (comparedLength(other) == n && memcmp(other->name, e->name, n) == 0) {
+                e->group = held;
+                break;
             }
         }
+    }
+}
+
+void markUsed(SubAssemblyScan* sub, const Line* line) {
+    if (!line->hasSpace || !sub->indexed) return;
+    const size_t col = line->s + SUBASSEMBLY_USE_OFFSET;
+    if (col >= line->len) return;
+    const char* text = line->text + col;
+    uint32_t hash = HASH_START;
+    for (size_t k = 1; col + k <= line->len; k++) {
+        hash = hashStep(hash, text[k - 1]);
+        if (!sub->lengths[k]) continue;
+        for (size_t at = hash & sub->names.mask;; at = (at + 1) & sub->names.mask) {
+            const int held = sub->names.slots[at] - 1;
+            if (held < 0) break;
+            SubAssembly* e = &sub->list.entries[held];
+            if (comparedLength(e) == k && memcmp(e->name, text, k) == 0) {
+                e->used = 1;
+                break;
+            }
+        }
+    }
+}
+
+void scanSubAssemblyLine(SubAssemblyScan* sub, const Line* line) {
+    if (sub->state == SubAssemblyScan::HEADER) {
+        if (textAt(line, 0, SUBASSEMBLY_HEADER, sizeof SUBASSEMBLY_HEADER - 1))
+            sub->state = SubAssemblyScan::ENTRIES;
+    } else if (sub->state == SubAssemblyScan::ENTRIES) {
+        if (line->text[0] == ' ') {
+            // Out of memory is the only limit on the list; an entry that
+            // finds no room is left out, and the rest of the list still reads.
+            SubAssembly entry;
+            if (line->len > 3 && parseEntry(line, &entry)) (void)addEntry(&sub->list, &entry);
+        } else if (line->text[0] != '|' && sub->list.count > 0) {
+            sub->state = SubAssemblyScan::PARTS;
+            indexNames(sub);
+        }
+    } else {
+        markUsed(sub, line);
+    }
+}
+
+// Entries share the used mark of their group.
+void finishSubAssemblyScan(SubAssemblyScan* sub) {
+    for (int i = 0; i < sub->list.count; i++) {
+        SubAssembly* e = &sub->list.entries[i];
+        e->used = sub->list.entries[e->group].used;
     }
 }
 
@@ -272,18 +368,49 @@ void resetCounts(DataFileScan* scan) {
     scan->partName[0] = '\0';
 }
 
-// Opens and scans one file for the harness. Returns the status it ends in,
-// or 0 when the file holds no harness part.
-int scanFile(const char* fileName, DataFileScan* scan) {
+// Opens and scans one file for the harness, and, for the main file, runs
+// the sub-assembly pass over the same lines (sub not null). Returns the
+// status it ends in, or 0 when the file holds no harness part.
+int scanFile(const char* fileName, DataFileScan* scan, SubAssemblyScan* sub) {
     copyName(scan->fileName, fileName);
     resetCounts(scan);
     FILE* f = fopen(fileName, "r");
     if (!f) return DATAFILE_MISSING;
-    int found = scanHarness(f, scan);
+    HarnessScan h;
+    startHarnessScan(&h, scan);
+    Line line;
+    while (readLine(f, &line)) {
+        scanHarnessLine(&h, &line);
+        if (sub) scanSubAssemblyLine(sub, &line);
+    }
     fclose(f);
-    if (found) return DATAFILE_HARNESS_FOUND;
+    if (h.state == 3) return DATAFILE_HARNESS_FOUND;
     resetCounts(scan);
     return 0;
+}
+
+// The files already scanned without result, by base name: each is read once
+// however many entries name it. The texts stay with their owners.
+struct SeenFiles {
+    TextIndex index;
+    const char** names;
+    int count;
+};
+
+// 1 when name was not seen yet (it is now); also 1 when memory ran out,
+// which only costs a second read.
+int firstSight(SeenFiles* seen, const char* name) {
+    if (!seen->index.slots) return 1;
+    const size_t n = strlen(name);
+    for (size_t at = hashText(name, n) & seen->index.mask;; at = (at + 1) & seen->index.mask) {
+        const int held = seen->index.slots[at] - 1;
+        if (held < 0) {
+            seen->names[seen->count] = name;
+            seen->index.slots[at] = ++seen->count;
+            return 1;
+        }
+        if (strcmp(seen->names[held], name) == 0) return 0;
+    }
 }
 
 } // namespace
@@ -301,31 +428,40 @@ int scanModelDataFile(const char* modelName, DataFileScan* scan) {
     memcpy(mainName, modelName, modelLen);
     memcpy(mainName + modelLen, ".dat", 5);
 
-    int status = scanFile(mainName, scan);
+    SubAssemblyScan* sub = static_cast<SubAssemblyScan*>(calloc(1, sizeof(SubAssemblyScan)));
+    int status = sub ? scanFile(mainName, scan, sub) : DATAFILE_MISSING;
     if (status == 0) {
-        SubAssemblyList list = {nullptr, 0, 0};
-        FILE* f = fopen(mainName, "r");
-        if (!f) {
-            // Gone between the two reads: the same as not being there at all.
-            status = DATAFILE_MISSING;
-        } else {
-            scanSubAssemblies(f, &list);
-            fclose(f);
-            int anyUsed = 0;
-            for (int i = 0; i < list.count && status == 0; i++) {
-                if (!list.entries[i].used) continue;
-                anyUsed = 1;
-                // Base names come from one line, so they always fit with ".dat".
-                char fileName[DATAFILE_LINE_SIZE + 4];
-                snprintf(fileName, sizeof fileName, "%s.dat", list.entries[i].fileBase);
-                status = scanFile(fileName, scan);
-            }
-            if (status == 0) {
-                status = anyUsed ? DATAFILE_NO_HARNESS_IN_SUBASSEMBLIES : DATAFILE_NO_HARNESS;
-                copyName(scan->fileName, mainName);
-            }
+        finishSubAssemblyScan(sub);
+        SeenFiles seen = {{nullptr, 0}, nullptr, 0};
+        seen.names = static_cast<const char**>(
+            malloc(sizeof(const char*) * static_cast<size_t>(sub->list.count + 1)));
+        if (!seen.names || !makeIndex(&seen.index, sub->list.count + 1)) {
+            free(seen.index.slots);
+            seen.index.slots = nullptr;
         }
-        free(list.entries);
+        firstSight(&seen, modelName); // its harness scan is done
+        int anyUsed = 0;
+        for (int i = 0; i < sub->list.count && status == 0; i++) {
+            const SubAssembly* e = &sub->list.entries[i];
+            if (!e->used) continue;
+            anyUsed = 1;
+            if (!firstSight(&seen, e->fileBase)) continue;
+            // Base names come from one line, so they always fit with ".dat".
+            char fileName[DATAFILE_LINE_SIZE + 4];
+            snprintf(fileName, sizeof fileName, "%s.dat", e->fileBase);
+            status = scanFile(fileName, scan, nullptr);
+        }
+        if (status == 0) {
+            status = anyUsed ? DATAFILE_NO_HARNESS_IN_SUBASSEMBLIES : DATAFILE_NO_HARNESS;
+            copyName(scan->fileName, mainName);
+        }
+        free(seen.index.slots);
+        free(seen.names);
+    }
+    if (sub) {
+        free(sub->names.slots);
+        free(sub->list.entries);
+        free(sub);
     }
     free(mainName);
     scan->status = status;

@@ -87,6 +87,14 @@ int linkIsConnected() {
     return link && link->handle != XSOCKET_INVALID_HANDLE;
 }
 
+// MATLAB unloads the MEX file (clear mex, exit) with the link of a run that
+// was cut short still up: the solver is told the link has ended, and the
+// socket is released. No block is in a call to report to any more.
+void endLinkAtUnload(void) {
+    setErrorCallback(nullptr);
+    endLink();
+}
+
 } // namespace
 
 void fatalErrorStop(int /*code*/) {
@@ -131,6 +139,7 @@ void mdlInitializeConditions(SimStruct* S) {
     }
 
     setErrorCallback(fatalErrorStop);
+    mexAtExit(endLinkAtUnload);
     if (!startLink()) {
         refuse(S, "F*** Error initializing socket.", RUN_LINK_FAILED);
         return;

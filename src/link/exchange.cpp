@@ -9,8 +9,10 @@
 
 #include "link/link.h"
 #include "link/link_state.h"
+#include "link/settings.h"
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
+#include "remote/catalogue.h"
 
 namespace {
 
@@ -23,6 +25,25 @@ const int32_t REPLY_KEPT = 63;
 void dropLinkOutOfStep(void) {
     logMessage(LOG_ERROR, "link out of step with the solver; closing it");
     closeLink();
+}
+
+// A solver that lets the TIMEOUT of the settings pass is taken as lost: its
+// late answer would arrive in the middle of whatever came next.
+void giveUpOnSolver(uint16_t id) {
+    logMessage(LOG_ERROR, "no answer to %s within %d s (TIMEOUT in %s); taking the solver as lost",
+               functionName(id), static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
+    onLinkClosedBySolver();
+}
+
+// A read of the exchange failed. Inside a frame the stream position is
+// unknown; between frames only a wait that timed out ends the link.
+void readFailed(XSocket* link, uint16_t id, bool insideFrame) {
+    logXSocketError(link);
+    if (linkState.socket != link) return;
+    if (linkWaitTimedOut(link))
+        giveUpOnSolver(id);
+    else if (insideFrame)
+        dropLinkOutOfStep();
 }
 
 } // namespace
@@ -49,10 +70,10 @@ XSocket* getLink(void) {
     return nullptr;
 }
 
-int callRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, ...) {
+int callRemote(XSocket* link, LinkMessageHandler handler, int id, ...) {
     va_list args;
     va_start(args, id);
-    int ok = vcallRemote(link, handler, id, args);
+    int ok = vcallRemote(link, handler, static_cast<uint16_t>(id), args);
     va_end(args);
     return ok;
 }
@@ -71,19 +92,19 @@ int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list 
         uint32_t flag = 0;
         int32_t length = 0;
         if (!readMessageHeader(link, &flag, &length)) {
-            logXSocketError(link);
+            readFailed(link, id, false);
             return 0;
         }
         logMessage(LOG_DEBUG, "received reply...");
         if (flag == FLAG_RETURN) {
             va_list returnArgs;
             va_copy(returnArgs, args);
-            int ok = receiveFunctionReturn(id, link, length, returnArgs);
+            int got = takeFunctionReturn(id, link, length, returnArgs);
             va_end(returnArgs);
-            if (ok) return 1;
+            if (got == RETURN_UNPACKED) return 1;
             logMessage(LOG_ERROR, "Error while trying to unpack return");
-            // How much of the return was read is not known.
-            if (linkState.socket == link) dropLinkOutOfStep();
+            // A refused return was read to its end: the link stays in step.
+            if (got == RETURN_STREAM_LOST) readFailed(link, id, true);
             return 0;
         }
         if (!handler || !handler(flag, length)) return 0;
@@ -103,6 +124,14 @@ int processMessage(uint32_t byteFlag, int32_t length) {
         if (byteFlag == FLAG_HANDSHAKE_REPLY) kept = length < REPLY_KEPT ? length : REPLY_KEPT;
         if (!readMessageData(s, reply, kept) || !skipMessageData(s, length - kept)) {
             logXSocketError(s);
+            if (linkWaitTimedOut(s)) {
+                logMessage(LOG_ERROR,
+                           "message %d not whole within %d s (TIMEOUT in %s); taking "
+                           "the solver as lost",
+                           static_cast<int>(byteFlag), static_cast<int>(linkState.replyTimeout),
+                           LINK_SETTINGS_FILE);
+                onLinkClosedBySolver();
+            }
             return 0;
         }
     } else if (length < 0 && byteFlag != FLAG_CLOSE && byteFlag != FLAG_LOST) {

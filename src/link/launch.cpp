@@ -1,5 +1,6 @@
 // Bringing the link up: settings, launch of or connection to the solver, and
 // the handshake that must succeed before any call travels.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,7 +10,7 @@
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0};
 
 void setLinkAcceptTimeout(int32_t seconds) {
     linkState.acceptTimeout = seconds;
@@ -22,6 +23,49 @@ int startLinkSockets(void) {
     return 1;
 }
 
+namespace {
+
+// A start that failed keeps the link's record, but no connection in it: a
+// solver that was reached but not greeted must not get calls, and a socket
+// that never connected has nothing to close with the solver.
+int startFailed(const char* message) {
+    logMessage(LOG_ERROR, "%s", message);
+    if (linkState.socket) closeXSocket(linkState.socket);
+    return 0;
+}
+
+// Seconds left until deadline, at least 1: the listening socket's waits
+// take whole seconds.
+int32_t secondsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    return left <= 0 ? 0 : static_cast<int32_t>((left + 999) / 1000);
+}
+
+// Accepts the launched solver's connection into linkState.socket. The
+// listening socket takes connections on every interface, so one from
+// another machine is closed and the wait goes on, within the same limit.
+int acceptSolver(XSocket* server) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(linkState.acceptTimeout);
+    for (;;) {
+        if (!acceptXSocket(server, linkState.socket)) return 0;
+        if (isXSocketPeerLocal(linkState.socket)) return 1;
+        logMessage(LOG_WARN, "refused a connection from %s: the solver runs on this machine",
+                   getXSocketRemoteAddress(linkState.socket));
+        closeXSocket(linkState.socket);
+        const int32_t left = secondsLeft(deadline);
+        if (left == 0) {
+            setXSocketError(server, 0, XSOCKET_ETIMEDOUT, "select() timed out.");
+            return 0;
+        }
+        setXSocketTimeout(server, left);
+    }
+}
+
+} // namespace
+
 int startLink(void) {
     startLinkLog();
     // A link left over from an earlier start would otherwise be overwritten
@@ -29,14 +73,13 @@ int startLink(void) {
     if (linkState.socket) closeLink();
     LinkSettings settings;
     if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+    linkState.replyTimeout = settings.timeout;
     if (strcmp(settings.host, LINK_DEFAULT_HOST) == 0) {
         if (launchSolver(settings.port, linkVersion(&settings))) return 1;
-        logMessage(LOG_ERROR, "unable to start server");
-        return 0;
+        return startFailed("unable to start server");
     }
     if (connectToSolver(settings.port, settings.host)) return 1;
-    logMessage(LOG_ERROR, "error trying to initialize connection");
-    return 0;
+    return startFailed("error trying to initialize connection");
 }
 
 int launchSolver(uint16_t port, const char* version) {
@@ -52,11 +95,11 @@ int launchSolver(uint16_t port, const char* version) {
 
     XSocket* server = newXSocket();
     if (!server) return 0;
-    // The solver runs on this machine, so nobody else gets a chance to
-    // answer in its place.
-    const uint32_t loopback = htonl(INADDR_LOOPBACK);
+    // Every interface: a solver may connect back by the machine's name.
+    // Only connections from this machine are kept (acceptSolver).
+    const uint32_t any = htonl(INADDR_ANY);
     setXSocketTimeout(server, linkState.acceptTimeout);
-    setXSocketAddress(&server->localAddress, &loopback, port);
+    setXSocketAddress(&server->localAddress, &any, port);
     if (!listenXSocket(server, 1)) {
         logXSocketError(server);
         releaseXSocket(server);
@@ -77,13 +120,14 @@ int launchSolver(uint16_t port, const char* version) {
     }
 
     linkState.socket = newXSocket();
-    if (!linkState.socket || !acceptXSocket(server, linkState.socket)) {
+    if (!linkState.socket || !acceptSolver(server)) {
         logXSocketError(server);
         releaseXSocket(server);
         return 0;
     }
     releaseXSocket(server);
     setXSocketNoDelay(linkState.socket, 1); // one small frame per step: no batching delay
+    setXSocketTimeout(linkState.socket, linkState.replyTimeout);
     logMessage(LOG_DEBUG, "successfully connected! sending handshake");
     return sendHandshake();
 }
@@ -94,8 +138,17 @@ int connectToSolver(uint16_t port, const char* host) {
     linkState.socket = newXSocket();
     if (!linkState.socket) return 0;
     logMessage(LOG_DEBUG, "connecting to %s port %hu", host, port);
+    // The limit bounds the connect too: a host that drops the attempt
+    // would otherwise hold it for minutes.
+    setXSocketTimeout(linkState.socket, linkState.replyTimeout);
+    const auto started = std::chrono::steady_clock::now();
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
         logXSocketError(linkState.socket);
+        // A refused connect is recorded as a time-out too; only the clock tells.
+        if (linkWaitTimedOut(linkState.socket) && std::chrono::steady_clock::now() - started >=
+                                                      std::chrono::seconds(linkState.replyTimeout))
+            logMessage(LOG_ERROR, "no connection to %s port %hu within %d s (TIMEOUT in %s)", host,
+                       port, static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
         return 0;
     }
     setXSocketNoDelay(linkState.socket, 1);
@@ -117,6 +170,9 @@ int sendHandshake(void) {
     int32_t length = 0;
     if (!readMessageHeader(s, &flag, &length)) {
         logXSocketError(s);
+        if (linkWaitTimedOut(s))
+            logMessage(LOG_ERROR, "no handshake reply within %d s (TIMEOUT in %s)",
+                       static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
         return 0;
     }
     logMessage(LOG_DEBUG, "received reply...");

@@ -52,7 +52,9 @@ XSocket* currentLink(void);
 // Sends call id with the argument addresses in signature order and waits
 // for its return. Every text/array count of an [o] field must hold the
 // capacity of its memory when called.
-int callRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, ...);
+// id is an int, not a uint16_t: va_start needs a last parameter that is not
+// promoted.
+int callRemote(XSocket* link, LinkMessageHandler handler, int id, ...);
 int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
 int processMessage(uint32_t byteFlag, int32_t length);
 int refuseIncomingCall(int32_t length);

@@ -10,9 +10,17 @@ struct LinkState {
     int socketsStarted;        // this process started the platform socket layer
     LinkErrorCallback onError; // null until the block registers one
     int32_t acceptTimeout;     // seconds
+    // Seconds the connect, the handshake reply and each return may take;
+    // 0: no limit. From the settings of the link's start.
+    int32_t replyTimeout;
 };
 
 extern LinkState linkState;
+
+// Whether the last wait on s ran out of its time limit.
+inline bool linkWaitTimedOut(const XSocket* s) {
+    return linkState.replyTimeout > 0 && !s->libraryError && s->errorCode == XSOCKET_ETIMEDOUT;
+}
 
 // Starts the platform socket layer once per link.
 int startLinkSockets(void);

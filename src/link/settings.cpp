@@ -54,6 +54,21 @@ uint16_t parsePort(const char* text) {
     return static_cast<uint16_t>(value & 0xFFFFu);
 }
 
+// Whole seconds, read as atoi would; a day at most, so that the limit stays
+// a limit and its milliseconds fit every wait. Negative values are refused.
+int parseTimeout(const char* text, int32_t* seconds) {
+    while (isBlank(*text))
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '+' || *text == '-') ++text;
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        if (value < 86400) value = value * 10 + (*text - '0');
+    if (negative && value != 0) return 0;
+    *seconds = static_cast<int32_t>(value > 86400 ? 86400 : value);
+    return 1;
+}
+
 void handleLine(char* line, LinkSettings* settings) {
     while (isBlank(*line))
         ++line;
@@ -85,7 +100,10 @@ void handleLine(char* line, LinkSettings* settings) {
         settings->port = parsePort(value);
     else if (sameKey(key, "VERSION"))
         copyCut(settings->version, sizeof settings->version, value);
-    else
+    else if (sameKey(key, "TIMEOUT")) {
+        if (!parseTimeout(value, &settings->timeout))
+            logMessage(LOG_WARN, "Skipping invalid line: %s", key);
+    } else
         logMessage(LOG_WARN, "Skipping unknown attribute: %s", key);
 }
 
@@ -96,6 +114,7 @@ int readLinkSettings(const char* path, LinkSettings* settings) {
     settings->host[0] = '\0';
     settings->version[0] = '\0';
     settings->port = 0;
+    settings->timeout = 0;
     if (!path) return 0;
 
     FILE* file = fopen(path, "r");

@@ -5,9 +5,12 @@
 #include <cstdint>
 
 struct LinkSettings {
-    char host[64];   // "localhost" selects launch mode; anything else connect mode
-    uint16_t port;   // launch: port to listen on (0: system's choice); connect: peer port
+    char host[64];    // "localhost" selects launch mode; anything else connect mode
+    uint16_t port;    // launch: port to listen on (0: system's choice); connect: peer port
     char version[10]; // installation path version; empty means "6.1.0"
+    // Seconds the connect, the handshake reply and each call's return may
+    // take; 0: no limit.
+    int32_t timeout;
 };
 
 #define LINK_SETTINGS_FILE "zvlink.prm"
@@ -17,7 +20,7 @@ struct LinkSettings {
 // 1 when the whole file was read and gave a host and a non-zero port, else 0.
 int readLinkSettings(const char* path, LinkSettings* settings);
 // What the link start uses when readLinkSettings answered 0: launch mode on a
-// port of the system's choosing; a VERSION line that was read is kept.
+// port of the system's choosing; VERSION and TIMEOUT lines that were read are kept.
 void applyLinkDefaults(LinkSettings* settings);
 // The version to launch: the settings' own, or the default when empty.
 const char* linkVersion(const LinkSettings* settings);

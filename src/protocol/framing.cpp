@@ -290,7 +290,10 @@ int transferField(MessageBuffer* buffer, void** slot, int elementSize, int32_t c
         // destination are then the same.
         if (bytes > 0) std::memmove(*slot, buffer->stage + at, static_cast<size_t>(bytes));
     } else if (!readMessageData(buffer->socket, *slot, static_cast<int32_t>(bytes))) {
+        buffer->streamFailed = 1;
         return 0;
+    } else {
+        buffer->taken = buffer->total;
     }
     toWireOrder(*slot, elementSize, count);
     return 1;

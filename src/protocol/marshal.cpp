@@ -251,13 +251,25 @@ HeadResult readFunctionSignature(MessageBuffer* buffer, const uint16_t head[2], 
     return HEAD_ACCEPTED;
 }
 
-// Returns too long for the stage: read and unpacked field by field.
-int receiveReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
-    MessageBuffer* buffer = receiveFunctionHeader(s, length);
-    if (buffer == nullptr) return 0;
-    const int ok = buffer->functionId == id && walkCopy(buffer, args, 0, 0);
+// Returns too long for the stage: read and unpacked field by field, then
+// whatever the unpacking left of the frame is read and dropped.
+int takeReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
+    MessageBuffer* buffer = newMessageBuffer(s, length);
+    if (buffer == nullptr) {
+        setXSocketError(s, 1, XERROR_OUTOFMEMORY, "Error allocating memory for a received message");
+        logXSocketError(s);
+        return skipMessageData(s, length) ? RETURN_REFUSED : RETURN_STREAM_LOST;
+    }
+    uint16_t head[2] = {0, 0};
+    int ok = readFunctionIdAndLength(buffer, head);
+    if (!ok) logHeadFailure(buffer);
+    ok = ok && readFunctionSignature(buffer, head, nullptr) == HEAD_ACCEPTED && head[0] == id &&
+         walkCopy(buffer, args, 0, 0);
+    const int32_t rest = length - buffer->taken;
+    const int lost = buffer->streamFailed;
     freeMessageBuffer(buffer);
-    return ok;
+    if (lost || !skipMessageData(s, rest)) return RETURN_STREAM_LOST;
+    return ok ? RETURN_UNPACKED : RETURN_REFUSED;
 }
 
 } // namespace
@@ -365,33 +377,32 @@ MessageBuffer* receiveFunctionMessage(XSocket* s, int32_t length) {
 }
 
 int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
-    if (length < 4 || length > MESSAGE_STAGE_BYTES)
-        return receiveReturnByFields(id, s, length, args);
+    const int got = takeFunctionReturn(id, s, length, args);
+    if (got == RETURN_STREAM_LOST) logXSocketError(s);
+    return got == RETURN_UNPACKED;
+}
 
-    // Nothing here is allocated, so a step's return costs no heap.
+int takeFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
+    // A length of 2 GB or more cannot be told from a stream out of step.
+    if (length < 0) return RETURN_STREAM_LOST;
+    if (length > MESSAGE_STAGE_BYTES) return takeReturnByFields(id, s, length, args);
+
+    // The whole body in one read where the stream allows; nothing here is
+    // allocated, so a step's return costs no heap.
     unsigned char body[MESSAGE_STAGE_BYTES];
+    if (!readMessageData(s, body, length)) return RETURN_STREAM_LOST;
     MessageBuffer buffer = {};
     buffer.socket = s;
     buffer.limit = length;
+    buffer.stage = body;
     uint16_t head[2] = {0, 0};
     if (!readFunctionIdAndLength(&buffer, head)) {
         logHeadFailure(&buffer);
-        return 0;
+        return RETURN_REFUSED;
     }
-    // The return of another call leaves its fields in the stream; the one
-    // awaited is taken whole, in one read where the stream allows.
-    if (head[0] == id) {
-        int32_t received = 0;
-        if (!readMessageDataCounted(s, body + 4, length - 4, &received)) {
-            // A stream that fails inside the signature is the header's fault
-            // and is logged; inside the fields the caller reports it.
-            if (received < head[1]) logXSocketError(s);
-            return 0;
-        }
-        buffer.stage = body;
-    }
-    if (readFunctionSignature(&buffer, head, body + 4) != HEAD_ACCEPTED || head[0] != id) return 0;
-    return walkCopy(&buffer, args, 0, 0);
+    if (readFunctionSignature(&buffer, head, body + 4) != HEAD_ACCEPTED || head[0] != id)
+        return RETURN_REFUSED;
+    return walkCopy(&buffer, args, 0, 0) ? RETURN_UNPACKED : RETURN_REFUSED;
 }
 
 int vunpackFunctionCall(MessageBuffer* buffer, va_list args) {

@@ -34,6 +34,10 @@ struct MessageBuffer {
     // When set, fields are packed into, or unpacked from, this memory instead
     // of the socket: body byte n is stage[n]. It must hold limit bytes.
     unsigned char* stage;
+    // Body bytes taken off the socket so far, and whether a read from it
+    // failed: together they tell where in the stream the message stopped.
+    int32_t taken;
+    int streamFailed;
 };
 
 // ---- framing ----
@@ -80,6 +84,13 @@ MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length);
 // whatever the outcome. The body is a chunk of the buffer.
 MessageBuffer* receiveFunctionMessage(XSocket* s, int32_t length);
 int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args);
+// receiveFunctionReturn that tells a refused return from a broken stream.
+// A return that does not unpack (another id or signature, a count beyond the
+// caller's capacity, a frame too short for its fields) is read to its end
+// and dropped, so the next frame starts where the stream stands. A broken
+// stream is left to the caller to log.
+enum { RETURN_REFUSED = 0, RETURN_UNPACKED = 1, RETURN_STREAM_LOST = 2 };
+int takeFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args);
 int unpackFunctionCall(MessageBuffer* buffer, ...);
 int vunpackFunctionCall(MessageBuffer* buffer, va_list args);
 int sendFunctionReturn(MessageBuffer* buffer, ...);

@@ -14,12 +14,13 @@ namespace {
 
 // 1 when the return arrived. A failure is reported here, except when no
 // link could be started: that has been reported already.
-int invoke(const char* failureName, uint16_t id, ...) {
+// id is an int: va_start needs a last parameter that is not promoted.
+int invoke(const char* failureName, int id, ...) {
     XSocket* link = getLink();
     if (!link) return 0;
     va_list args;
     va_start(args, id);
-    int ok = vcallRemote(link, processMessage, id, args);
+    int ok = vcallRemote(link, processMessage, static_cast<uint16_t>(id), args);
     va_end(args);
     if (!ok) reportCallError(failureName);
     return ok;

@@ -328,11 +328,27 @@ int initXSocket(XSocket* s) {
 
 int connectXSocket(XSocket* s) {
     if (!initXSocket(s)) return 0;
-    if (connect(s->handle, (const struct sockaddr*)&s->remoteAddress,
-                (XSocketLength)sizeof s->remoteAddress) != 0) {
+    // With a time limit the connect runs in the background while the
+    // limit is waited out; a peer that drops the attempt cannot hold it.
+    const bool limited = s->timeout > 0 && xsocketSetNonBlocking(s->handle, 1) == 0;
+    int failed = connect(s->handle, (const struct sockaddr*)&s->remoteAddress,
+                         (XSocketLength)sizeof s->remoteAddress) != 0;
+    if (failed && limited && xsocketConnectPending(xsocketLastError())) {
+        if (!waitXSocket(s, 0)) {
+            xsocketSetNonBlocking(s->handle, 0);
+            return 0;
+        }
+        int error = 0;
+        failed = !getIntOption(s, SOL_SOCKET, SO_ERROR, &error, nullptr) || error != 0;
+        if (error != 0) setXSocketError(s, 0, error, nullptr);
+    } else if (failed) {
+        recordPlatformError(s, nullptr);
+    }
+    if (limited) xsocketSetNonBlocking(s->handle, 0);
+    if (failed) {
         // Whatever went wrong, callers see a connection that could not be
         // made in time: refused and unreachable peers alike.
-        recordPlatformError(s, "Error while trying to connect.");
+        setXSocketMessage(s, "Error while trying to connect.");
         s->errorCode = XSOCKET_ETIMEDOUT;
         return 0;
     }
@@ -420,8 +436,16 @@ int acceptXSocket(XSocket* server, XSocket* client) {
         }
     }
     xsocketNoInherit(client->handle);
-    memcpy(&client->localAddress, &server->localAddress, sizeof client->localAddress);
+    // A server bound to every interface learns the one this connection
+    // came in on only from the connection itself.
+    XSocketLength length = (XSocketLength)sizeof client->localAddress;
+    if (getsockname(client->handle, (struct sockaddr*)&client->localAddress, &length) != 0)
+        memcpy(&client->localAddress, &server->localAddress, sizeof client->localAddress);
     return 1;
+}
+
+int isXSocketPeerLocal(const XSocket* s) {
+    return s->remoteAddress.sin_addr.s_addr == s->localAddress.sin_addr.s_addr;
 }
 
 // ---- time limits ----

@@ -71,7 +71,8 @@ int getXSocketErrorText(const XSocket* s, char* buffer, int size, const char** n
 void setXSocketAddress(XSocketAddress* address, const uint32_t* ipv4, uint16_t port);
 void setXSocketAddressFromHost(XSocketAddress* address, const struct hostent* entry, uint16_t port);
 
-// Connection set-up. Ports are in host order. A failed connect is recorded
+// Connection set-up. Ports are in host order. A connect on a socket with a
+// time limit gives up when the limit has passed. A failed connect is recorded
 // as a platform error with code XSOCKET_ETIMEDOUT whatever the cause. A socket
 // created before a later step failed stays in the record until closeXSocket
 // or releaseXSocket. Errors of acceptXSocket are recorded in the server.
@@ -83,6 +84,9 @@ int connectXSocketToHost(XSocket* s, const char* host, uint16_t port, const uint
                          uint16_t localPort);
 int listenXSocket(XSocket* s, int backlog);
 int acceptXSocket(XSocket* server, XSocket* client);
+// Whether an accepted connection comes from this machine: its peer's
+// address is the one it was accepted on.
+int isXSocketPeerLocal(const XSocket* s);
 
 // Time limits.
 int setXSocketTimeout(XSocket* s, int32_t seconds);

@@ -35,16 +35,29 @@ int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument) {
     return 0;
 }
 
+int xsocketSetNonBlocking(XSocketHandle handle, int on) {
+    u_long value = on ? 1 : 0;
+    return ioctlsocket(handle, FIONBIO, &value) == 0 ? 0 : -1;
+}
+
+int xsocketConnectPending(int32_t code) {
+    return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS;
+}
+
 int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
-    fd_set set;
+    fd_set set, failed;
     FD_ZERO(&set);
     FD_SET(handle, &set);
+    // A connect that fails in the background shows only here, not as writable.
+    FD_ZERO(&failed);
+    FD_SET(handle, &failed);
     timeval limit;
     limit.tv_sec = (long)seconds;
     limit.tv_usec = 0;
-    int n = select(0, forReading ? &set : nullptr, forReading ? nullptr : &set, nullptr, &limit);
+    int n = select(0, forReading ? &set : nullptr, forReading ? nullptr : &set,
+                   forReading ? nullptr : &failed, &limit);
     if (n == SOCKET_ERROR) return -1;
-    return FD_ISSET(handle, &set) ? 1 : 0;
+    return (FD_ISSET(handle, &set) || (!forReading && FD_ISSET(handle, &failed))) ? 1 : 0;
 }
 
 void xsocketSystemErrorText(int32_t code, char* text, size_t size) {
@@ -91,6 +104,17 @@ int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument) {
     if (ioctl(handle, (unsigned long)command, &value) != 0) return -1;
     *argument = (uint32_t)value;
     return 0;
+}
+
+int xsocketSetNonBlocking(XSocketHandle handle, int on) {
+    int flags = fcntl(handle, F_GETFL);
+    if (flags < 0) return -1;
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return fcntl(handle, F_SETFL, flags) == 0 ? 0 : -1;
+}
+
+int xsocketConnectPending(int32_t code) {
+    return code == EINPROGRESS;
 }
 
 // poll rather than select: select cannot take a descriptor numbered

@@ -67,6 +67,11 @@ int xsocketCloseHandle(XSocketHandle handle);
 void xsocketNoInherit(XSocketHandle handle);
 // ioctl / ioctlsocket with a 32-bit argument; 0 on success, -1 on failure.
 int xsocketIoctl(XSocketHandle handle, long command, uint32_t* argument);
+// Non-blocking mode on (1) or off (0); 0 on success, -1 on failure.
+int xsocketSetNonBlocking(XSocketHandle handle, int on);
+// Whether the error number of a non-blocking connect means it goes on in
+// the background.
+int xsocketConnectPending(int32_t code);
 // Waits up to `seconds` for the handle to become readable (forReading != 0)
 // or writable. 1 ready, 0 timed out, -1 failed. Signals do not cut the wait
 // short: it resumes with the time that is left.

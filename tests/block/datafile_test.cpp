@@ -54,7 +54,6 @@ TEST_F(HarnessScan, HeaderNameAndPartLines) {
                        " - WH_LATER Simulink",      // only the first name line counts
                        conn("C1", "HARN-2", "X-1"), // before the part line: ignored
                        at("HARN", 27, "WH_MAIN"),   // wrong column
-                       at("", 28, "WH_MAIN"),       // empty first word
                        at("HARN", 28, "WH_MAINXY"), // what follows the name is not examined
                        at("OTHER", 28, "WH_MAIN"),  // only the first part line counts
                        conn("C2", "HARN-3", "X-1"),
@@ -66,6 +65,17 @@ TEST_F(HarnessScan, HeaderNameAndPartLines) {
     EXPECT_STREQ(s.partName, "HARN");
     EXPECT_EQ(s.inputCount, 1);
     EXPECT_TRUE(s.inputPorts[3]);
+
+    // A part line that starts with a blank names a part with an empty name,
+    // which every reference names: one character skipped, then the number.
+    write("E.dat", {"WiringHarness", " - WH Simulink", at("", 28, "WH"), conn("C1", "X-3", "-4"),
+                    conn("C2", "Y5", "HARN-6")});
+    s = scanOf("E");
+    ASSERT_EQ(s.status, DATAFILE_HARNESS_FOUND);
+    EXPECT_STREQ(s.partName, "");
+    EXPECT_EQ(s.inputCount, 2);  // -3 and 5
+    EXPECT_EQ(s.outputCount, 2); // 4 and the atoi of "ARN-6", 0
+    EXPECT_TRUE(s.inputPorts[5] && s.outputPorts[4] && s.outputPorts[0]);
 }
 
 TEST_F(HarnessScan, LongLinesAreReadInPiecesOf99) {
@@ -120,6 +130,7 @@ TEST_F(SubAssemblyScan, WhatCountsAsFoundAndUsed) {
                        mainWithSubs({" - PUMPA \"pump.dat\""}, {usesSub("P1", "PUMPA")}));
     write("pump.dat", mainWithSubs({" - DEEPA \"h.dat\""}, {usesSub("P1", "DEEPA")}));
     EXPECT_EQ(scanOf("C").status, DATAFILE_NO_HARNESS_IN_SUBASSEMBLIES);
+    write("e.dat", {"no harness"});
 
     struct Case {
         std::vector<std::string> lines;
@@ -132,6 +143,15 @@ TEST_F(SubAssemblyScan, WhatCountsAsFoundAndUsed) {
         {mainWithSubs({" - P \"h.dat\""}, {usesSub("P1", "P")}), DATAFILE_NO_HARNESS},
         {mainWithSubs({" - PU \"h.dat\""}, {usesSub("P1", "P")}), DATAFILE_HARNESS_FOUND},
         {mainWithSubs({" - PUMPA \"h.dat\""}, {at("P1", 25, "PUMPA")}), DATAFILE_NO_HARNESS},
+        // one use marks every entry whose name compares alike; a file named
+        // twice, or the main file itself, is no reason to stop looking
+        {mainWithSubs({" - PUMPA \"M.dat\"", " - PUMPB \"e.dat\"", " - PUMPC \"e.dat\"",
+                       " - PUMPD \"h.dat\""},
+                      {usesSub("P1", "PUMPZ")}),
+         DATAFILE_HARNESS_FOUND},
+        {mainWithSubs({" - PUMPA \"M.dat\"", " - VALVEA \"e.dat\""},
+                      {usesSub("P1", "PUMPA"), usesSub("P2", "VALVEA")}),
+         DATAFILE_NO_HARNESS_IN_SUBASSEMBLIES},
         // comments inside the list; a line before any entry does not end it
         {mainWithSubs({"* not yet the end", " - PUMPA", " - VALVEA \"v\"", "| comment",
                        " - CTRLA \"h.dat\""},

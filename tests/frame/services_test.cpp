@@ -47,7 +47,8 @@ class FrameServices : public frametest::FrameTest {
 };
 
 TEST_F(FrameServices, PortMisuseEndsInAFatalDialogAndTheFaultFlag) {
-    for (auto [n, port] : {std::pair{1, 1}, {1, -1}, {0, 0}, {3, 3}}) {
+    for (const std::pair<int, int>& c : {std::pair{1, 1}, {1, -1}, {0, 0}, {3, 3}}) {
+        const int n = c.first, port = c.second; // a lambda cannot capture a structured binding
         setInputPorts(n);
         InputRealPtrsType result = reinterpret_cast<InputRealPtrsType>(1);
         ASSERT_TRUE(runInCall([&] { result = ssGetInputPortRealSignalPtrs(&S, port); }).ok);

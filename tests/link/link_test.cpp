@@ -79,7 +79,12 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
         // Refused, and its arguments dropped so that the link stays in step.
         {incoming, SERVE_AGAIN, false, true, false, "ERROR: unknown function call (16)"},
         {frame(9, "abcde"), SERVE_AGAIN, false, true, false, "ERROR: unknown message: 9"},
-        {frame(4, header(FID_CHECKBACK, "()V")), WAIT, false, false, false,
+        // Refused returns are read to their end: the link stays in step.
+        {frame(4, header(FID_CHECKBACK, "()V")), SERVE_AGAIN, false, true, false,
+         "ERROR: Error while trying to unpack return"},
+        {frame(4, header(FID_CHECKBACK, "()V") + Bytes(9000, 'x')), SERVE_AGAIN, false, true, false,
+         "ERROR: Error while trying to unpack return"},
+        {frame(4, ""), SERVE_AGAIN, false, true, false,
          "ERROR: Error while trying to unpack return"},
         // A length of 2 GB or more: the stream cannot be trusted.
         {be32(9) + be32(0x80000000u), WAIT, false, false, false, "ERROR: unknown message: 9"},
@@ -105,4 +110,47 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
         EXPECT_TRUE(c.then != SERVE_AGAIN || callSlOpen());
         closeLink();
     }
+}
+
+// A start that fails leaves no connection for a later call to use, and each
+// wait of the link ends when the TIMEOUT of the settings has passed.
+TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
+    const struct {
+        std::string settings;
+        std::function<void(FakeSolver&)> script;
+        std::string line;
+    } cases[] = {
+        {"", nullptr, "ERROR: error trying to initialize connection"}, // nothing listens
+        {"TIMEOUT=1\n", [](FakeSolver& f) { f.readFrame(), f.readEnd(); },
+         "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"},
+        {"", [](FakeSolver& f) { f.readFrame(), f.send(frame(2, "NO")), f.readEnd(); },
+         "ERROR: error in handshake reply: NO"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        FakeSolver peer;
+        aimAt("127.0.0.1", c.script ? peer.port : closedPort());
+        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + c.settings);
+        if (c.script) peer.start(c.script);
+        EXPECT_FALSE(startLink());
+        ASSERT_NE(currentLink(), nullptr);
+        EXPECT_EQ(currentLink()->handle, XSOCKET_INVALID_HANDLE);
+        EXPECT_TRUE(logged(c.line)) << log();
+        closeLink();
+    }
+
+    // A call whose return does not come in time fails as a lost link does.
+    calls().clear();
+    FakeSolver peer;
+    serve(*this, peer, [](FakeSolver& f) {
+        if (f.handshake()) f.readFrame(), f.readEnd();
+    });
+    zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + "TIMEOUT=1\n");
+    ASSERT_TRUE(startLink());
+    EXPECT_FALSE(callSlOpen());
+    EXPECT_EQ(currentLink(), nullptr);
+    EXPECT_EQ(calls(), std::vector<int>{0});
+    EXPECT_TRUE(logged("ERROR: no answer to SLOPEN within 1 s (TIMEOUT in zvlink.prm); taking the "
+                       "solver as lost"))
+        << log();
 }

@@ -51,6 +51,25 @@ TEST(LinkSettingsFile, ContentsToRecord) {
             << c.file;
         EXPECT_EQ(log, c.warnings) << c.file;
     }
+
+    // TIMEOUT: whole seconds, at most a day; a negative value is refused.
+    const struct {
+        std::string file;
+        int32_t seconds;
+        std::string warnings = "";
+    } timeouts[] = {
+        {"HOST=h\n", 0},
+        {"timeout = 7 s\n", 7},
+        {"TIMEOUT=5\nTIMEOUT=-3\n", 5, "WARN: Skipping invalid line: TIMEOUT\n"},
+        {"TIMEOUT=99999999999999999999\n", 86400},
+    };
+    for (const auto& c : timeouts) {
+        LinkSettings s;
+        std::string log;
+        readText(c.file, &s, &log);
+        EXPECT_EQ(s.timeout, c.seconds) << c.file;
+        EXPECT_EQ(log, c.warnings) << c.file;
+    }
 }
 
 // (A file that is read but refused keeps its VERSION: the launch tests.)

@@ -13,8 +13,8 @@ TEST(ZvLogLines, LevelsTagsAndThreshold) {
     logMessage(LOG_INFO, "info %d", 2);
     logMessage(LOG_ERROR, "unknown message: %d", 9);
     logMessage(7, "beyond");
-    const char* name = "XERROR_TIMEOUT"; // a name used as the format itself
-    logMessage(LOG_ERROR, name);
+    const char* name = "XERROR_TIMEOUT";
+    logMessage(LOG_ERROR, "%s", name);
     setLogLevel(1);
     logMessage(LOG_TRACE, "still hidden");
     logMessage(LOG_DEBUG, "debug now");

@@ -99,13 +99,13 @@ inline int sendMessage(XSocket* s, uint16_t id, int isCall, ...) {
 }
 
 // Reads the next header and, if it is a return, unpacks it.
-inline int receiveReturn(XSocket* s, uint16_t id, ...) {
+inline int receiveReturn(XSocket* s, int id, ...) {
     uint32_t flag = 0;
     int32_t length = 0;
     if (!readMessageHeader(s, &flag, &length) || flag != FLAG_RETURN) return 0;
     va_list args;
     va_start(args, id);
-    const int ok = receiveFunctionReturn(id, s, length, args);
+    const int ok = receiveFunctionReturn(uint16_t(id), s, length, args);
     va_end(args);
     return ok;
 }

@@ -46,6 +46,15 @@ class ZvRun : public ::testing::Test {
     DemoFolder dir;
 };
 
+// Whether a file of the folder comes to hold text within 10 s: the solver
+// writes its console on its own time.
+bool eventually(const DemoFolder& dir, const std::string& name, const std::string& text) {
+    for (const double end = now() + 10; now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (dir.read(name).find(text) != std::string::npos) return true;
+    return false;
+}
+
 // Rows of a whitespace- or comma-separated table, header dropped.
 std::vector<std::vector<double>> rows(std::string text) {
     std::replace(text.begin(), text.end(), ',', ' ');
@@ -119,20 +128,84 @@ TEST_F(ZvRun, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
     EXPECT_NE(dir.read("screen.zv").find("Simulink has finished (doneSim 2)"), std::string::npos);
 }
 
-TEST_F(ZvRun, SecondCtrlCQuitsWhileTheSolverHangs) {
-    bool sent = false;
-    Finished r = zvsim(tank("1"), {{"ZELVANE_FAULTS", "stall=20@ZVUPDATE"}},
-                       [&](pid_t pid, const std::string& out) {
-                           if (sent || out.find("continue.\n\n") == std::string::npos) return;
-                           sent = true;
-                           // By now zvsim waits for the stalled answer.
-                           std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                           kill(pid, SIGINT);
-                           std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                           kill(pid, SIGINT);
-                       });
-    EXPECT_EQ(r.status, 128 + SIGINT) << r.out;
-    EXPECT_EQ(r.out.find("The Simulink simulation has completed"), std::string::npos);
+// A solver that stalls: the TIMEOUT of zvlink.prm, or the user, ends the wait.
+TEST_F(ZvRun, EveryWaitForAStalledSolverHasAWayOut) {
+    const std::string header = "time,u1,u2,y1,y2,y3\n";
+    const struct {
+        std::string what, prm, fault;
+        std::vector<int> signals; // sent once the run waits; 0 between: half a second
+        int status;
+        std::string said; // on standard output or error
+        size_t rows = 2;  // t = 0 and 0.1 before the stall; its own row when it ends in order
+    } cases[] = {
+        {"handshake, TIMEOUT",
+         "TIMEOUT=1\n",
+         "stall-handshake=30",
+         {},
+         1,
+         "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"},
+        {"call, TIMEOUT",
+         "TIMEOUT=1\n",
+         "stall=30@ZVUPDATE:3",
+         {},
+         1,
+         "ERROR: no answer to ZVUPDATE within 1 s (TIMEOUT in zvlink.prm); taking the solver "
+         "as lost"},
+#ifndef _WIN32 // signals sent from outside: POSIX only
+        // Two at once, as a process group gets them, are one: the run ends in order.
+        {"two SIGINTs together",
+         "",
+         "stall=2@ZVUPDATE:3",
+         {SIGINT, SIGINT},
+         130,
+         "zvsim: Ctrl-C: the run ends once the block's mdlOutputs returns; it waits for the "
+         "solver. A second Ctrl-C abandons the run.\n",
+         3},
+        {"SIGTERM",
+         "",
+         "stall=2@ZVUPDATE:3",
+         {SIGTERM},
+         143,
+         "zvsim: the run was interrupted with SIGTERM at t = 0.2 s (3 sample hits).",
+         3},
+        {"second Ctrl-C",
+         "",
+         "stall=30@ZVUPDATE:3",
+         {SIGINT, 0, SIGINT},
+         130,
+         "zvsim: Ctrl-C again: abandoning the run."},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(dir.path("run.csv").c_str());
+        dir.file("zvlink.prm", c.prm);
+        bool sent = false;
+        Finished r = zvsim(tank("1", {"--csv", "run.csv"}), {{"ZELVANE_FAULTS", c.fault}},
+                           [&](pid_t pid, const std::string& out) {
+                               if (sent || out.find("continue.\n\n") == std::string::npos) return;
+                               sent = true;
+                               // By now zvsim waits for the stalled answer.
+                               std::this_thread::sleep_for(std::chrono::milliseconds(500));
+#ifndef _WIN32
+                               for (int s : c.signals)
+                                   s ? (void)kill(pid, s)
+                                     : std::this_thread::sleep_for(std::chrono::milliseconds(500));
+#else
+                               (void)pid;
+#endif
+                           });
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+        const std::string csv = dir.read("run.csv");
+        // Whole rows only, flushed whatever the end.
+        if (c.fault.rfind("stall=", 0) == 0) {
+            EXPECT_EQ(csv.rfind(header, 0), 0u) << csv;
+            EXPECT_EQ(rows(csv).size(), c.rows) << csv;
+            EXPECT_EQ(csv.back(), '\n');
+        }
+    }
+    dir.file("zvlink.prm", "");
 }
 
 // ---- the start ----
@@ -234,6 +307,10 @@ TEST_F(ZvRun, SolverLostAtTimeZeroEndsTheCallWithTheErrstopHint) {
                       blockError("tank", ERRSTOP_HINT) +
                       "zvsim: the run was aborted by the block at t = 0 s; terminate was not "
                       "called.\n");
+        // A refused return leaves the link up; unloading the block ends it.
+        if (std::string(fault).rfind("too-many", 0) == 0) {
+            EXPECT_TRUE(eventually(dir, "screen.zv", "Link closed by the block.\n"));
+        }
     }
 }
 
@@ -265,14 +342,63 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     EXPECT_NE(screen.find("Block connected"), std::string::npos) << screen;
     EXPECT_NE(screen.find("(doneSim 1)"), std::string::npos) << screen;
 
-    // With the solver gone, zvsim says where the link was meant to go.
+    // Nothing listens there any more: refused at the start, terminate has
+    // nothing to close with a solver, and zvsim says where the link was meant
+    // to go.
     r = zvsim(tank("0.5", {"--csv", "gone.csv"}), {{"ZVIHOME", std::nullopt}});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const std::string refused =
+        TANK_SUMMARY_MODE1 + blockError("tank", "F*** Error initializing socket.\n") + INTERRUPTED;
+    EXPECT_EQ(commandWindow(r.out).substr(0, refused.size()), refused) << r.out;
     EXPECT_NE(r.out.find("\nzvsim: the block could not link to a solver at 127.0.0.1 port " +
                          std::to_string(solver.port) + " (zvlink.prm in this folder)"),
               std::string::npos)
         << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
+}
+
+TEST_F(ZvRun, InputPortOfWidthZeroStepsWithNoSignals) {
+    Finished r = zvsim(tank("0.3", {"--inputs", "0"}));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(commandWindow(r.out).find("Inputs:                      0\n"), std::string::npos);
+    EXPECT_EQ(r.err.find("Fatal Error"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("zvsim: the run reached its stop time, t = 0.3 s (4 sample hits)."),
+              std::string::npos);
+}
+
+// Runs side by side, each in its own folder with its own solver on a port
+// of the system's choosing, as a parameter sweep starts them.
+TEST(ZvRuns, EightAtOnceEachCompleteOnItsOwn) {
+    const int n = 8;
+    std::vector<std::unique_ptr<DemoFolder>> dirs;
+    std::vector<std::unique_ptr<Child>> runs;
+    for (int i = 0; i < n; ++i) {
+        dirs.push_back(std::make_unique<DemoFolder>());
+        const std::string gain = std::to_string(i + 1);
+        runs.push_back(std::make_unique<Child>(
+            std::vector<std::string>{ZVTEST_ZVSIM, "--model", "tank", "--product", "ZVDEMO",
+                                     "--duration-source", "SIMULINK", "--timestep", "0.1",
+                                     "--stop-time", "2", "--input", "1=" + gain, "--csv",
+                                     "run.csv"},
+            dirs.back()->path(),
+            std::vector<EnvChange>{{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
+                                   {"ZELVANE_FAULTS", std::nullopt},
+                                   {"ZVIDEBUG", std::nullopt}}));
+    }
+    std::vector<double> settled(n, 0.0);
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(runs[i]->wait(60), 0) << runs[i]->out;
+        // Each run's outputs answer its own input.
+        auto table = rows(dirs[i]->read("run.csv"));
+        ASSERT_EQ(table.size(), 21u) << runs[i]->out;
+        EXPECT_EQ(table.back()[1], i + 1.0);
+        settled[i] = table.back()[3];
+        if (i > 0) {
+            EXPECT_GT(settled[i], settled[i - 1]); // a larger input, a larger output
+        }
+        EXPECT_TRUE(eventually(*dirs[i], "screen.zv", "(doneSim 1)"));
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The stand-in solver driven over 127.0.0.1 the way the block drives it.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "support/process.h"
 
@@ -77,6 +78,9 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
     start();
     dir.file("old.dat", "ZVSOLVER:PRODUCT=ZVDEMO\nZVSOLVER:VERSION=6.0\n");
     dir.file("plain.dat", "ZELVANE MODEL DATA 6.1\n");
+    // A name that leads out of the working folder is never opened.
+    std::filesystem::create_directory(dir.path("sub"));
+    dir.file("sub/tank.dat", demoModel());
     auto c = link();
     ASSERT_TRUE(c);
     struct Case {
@@ -90,6 +94,7 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
         {"tank", "ZVDEMO", "6.1", 1},
         {"tank.dat", "ZVDEMO", "6.1", 0}, // a base name only: no tank.dat.dat
         {"plain", "ANYTHING", "6.1", 1},  // names neither product nor version
+        {"sub/tank", "ZVDEMO", "6.1", 0},
     };
     for (const Case& k : cases) {
         int32_t result = 99;
@@ -99,6 +104,10 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
     double duration = 0;
     ASSERT_TRUE(c->startup("plain", "X", &duration));
     EXPECT_EQ(duration, -1.0);
+    // Nor is a results file written after it.
+    ASSERT_TRUE(c->startup("sub/tank", "ZVDEMO", &duration));
+    EXPECT_EQ(duration, -1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("sub/tank.out")));
 }
 
 TEST_F(SolverSession, StepsFollowTheLagsExactly) {

@@ -235,12 +235,12 @@ struct SolverClient {
 
     // Any call, its arguments as the protocol takes them. False when no
     // matching return came back; lastFlag then holds the flag of what came.
-    bool call(uint16_t id, ...) {
+    bool call(int id, ...) {
         va_list args, again;
         va_start(args, id);
         va_copy(again, args);
-        bool ok = sendFunctionMessage(sock, id, args, 1) && nextFlag() == FLAG_RETURN &&
-                  receiveFunctionReturn(id, sock, lastLength, again);
+        bool ok = sendFunctionMessage(sock, uint16_t(id), args, 1) && nextFlag() == FLAG_RETURN &&
+                  receiveFunctionReturn(uint16_t(id), sock, lastLength, again);
         va_end(again);
         va_end(args);
         return ok;

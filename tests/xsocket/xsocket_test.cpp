@@ -135,6 +135,12 @@ TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     EXPECT_EQ(0, client->libraryError);
     EXPECT_EQ(XSOCKET_ETIMEDOUT, client->errorCode);
     EXPECT_EQ("Error while trying to connect.", message(client));
+    // The same with a time limit, where the connect runs in the background.
+    SocketPtr limited;
+    setXSocketTimeout(limited, 1);
+    EXPECT_EQ(0, connectXSocketToAddress(limited, &loopback, port, nullptr, 0));
+    EXPECT_EQ(XSOCKET_ETIMEDOUT, limited->errorCode);
+    EXPECT_EQ("Error while trying to connect.", message(limited));
 
     SocketPtr unknown, noPort;
     EXPECT_EQ(0, connectXSocketToHost(unknown, "no-such-host.invalid", 0, nullptr, 0));
@@ -142,6 +148,15 @@ TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     EXPECT_EQ("Unknown host 'no-such-host.invalid'.", message(unknown));
     EXPECT_EQ(0, connectXSocketToHost(noPort, "127.0.0.1", 0, nullptr, 0));
     EXPECT_EQ("Invalid port number encountered: 0.", message(noPort));
+}
+
+// An accepted connection knows the address it came in on, which tells a
+// peer on this machine from one elsewhere.
+TEST_F(XSocketPairTest, AcceptedSideTellsALocalPeer) {
+    EXPECT_EQ(server->localAddress.sin_addr.s_addr, loopback);
+    EXPECT_TRUE(isXSocketPeerLocal(server));
+    server->remoteAddress.sin_addr.s_addr = htonl(0x0A000001); // 10.0.0.1
+    EXPECT_FALSE(isXSocketPeerLocal(server));
 }
 
 TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {

@@ -1,0 +1,37 @@
+// The return unpacker, for every catalogue id: whatever arrives, nothing is
+// written beyond the room the caller gave, and after a refused return the
+// next frame is read from its start.
+#include "fuzz_support.h"
+#include "protocol/protocol.h"
+#include "remote/catalogue.h"
+
+namespace {
+
+int takeReturn(uint16_t id, XSocket* s, int32_t length, ...) {
+    va_list args;
+    va_start(args, length);
+    const int got = takeFunctionReturn(id, s, length, args);
+    va_end(args);
+    return got;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    zvfuzz::quietLog();
+    if (size < 1) return 0;
+    const uint16_t id = uint16_t(data[0] % (FID_INVALID + 1));
+    zvfuzz::Feed feed(data + 1, size - 1);
+    for (;;) {
+        uint32_t flag = 0;
+        int32_t length = 0;
+        if (!readMessageHeader(feed.local, &flag, &length) || flag == FLAG_LOST) break;
+        if (flag != FLAG_RETURN) {
+            if (length < 0 || !skipMessageData(feed.local, length)) break;
+            continue;
+        }
+        zvfuzz::Args args(functionSignature(id));
+        if (takeReturn(id, feed.local, length, ZVFUZZ_ARGS(args)) == RETURN_STREAM_LOST) break;
+    }
+    return 0;
+}
