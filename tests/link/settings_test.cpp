@@ -76,7 +76,7 @@ TEST(LinkLogStart, LevelFromEnvironmentAndARetryAfterAFailedOpen) {
     for (const auto& c : cases) {
         zvtest::LogSandbox sandbox;
         zvtest::EnvVar verbose("ZVIVERBOSE", c.verbose), debug("ZVIDEBUG", c.debug);
-        ASSERT_EQ(mkdir("zvlinkclient.out", 0700), 0); // a folder blocks the file
+        ASSERT_TRUE(std::filesystem::create_directory("zvlinkclient.out")); // a folder blocks the file
         zvtest::StdoutCapture out;
         startLinkLog();
         logMessage(LOG_WARN, "stdout only");
