@@ -1,6 +1,12 @@
 // zvsim: its command line, and --size-only run as a program against the
 // real block in the folder of the example models.
 #include "engine.h"
+#ifdef _WIN32
+#include "interrupt.h"
+#include "interrupt_windows.h"
+#include "support/net.h" // windows.h after Winsock
+#include <windows.h>
+#endif
 #include "support/process.h"
 #include "support/zvtest.h"
 
@@ -111,6 +117,25 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
     EXPECT_EQ(help, zvsim::usageText());
 }
 
+#endif
+
+#ifdef _WIN32
+// The first Ctrl-C or Ctrl-Break of a run asks for a stop after the step in
+// progress; a second one is left to the system's default, which ends zvsim
+// at once. Closing the console is never taken for a stop request.
+TEST(ZvsimCtrlC, FirstAsksForAnOrderlyStopSecondIsLeftToTheDefault) {
+    zvsim::armInterrupt();
+    EXPECT_FALSE(zvsim::onConsoleControl(CTRL_CLOSE_EVENT));
+    EXPECT_FALSE(zvsim::interruptRequested());
+    EXPECT_TRUE(zvsim::onConsoleControl(CTRL_C_EVENT));
+    EXPECT_TRUE(zvsim::interruptRequested());
+    EXPECT_FALSE(zvsim::onConsoleControl(CTRL_BREAK_EVENT));
+    zvsim::armInterrupt(); // the next run starts afresh
+    EXPECT_FALSE(zvsim::interruptRequested());
+    EXPECT_TRUE(zvsim::onConsoleControl(CTRL_BREAK_EVENT));
+    zvsim::disarmInterrupt();
+    EXPECT_FALSE(zvsim::onConsoleControl(CTRL_C_EVENT)) << "outside a run: the default";
+}
 #endif
 
 } // namespace
