@@ -12,6 +12,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # it ends a minute after the last program. When it starts, Wine's own
 # background programs start too: they must not inherit the standard output
 # of the program run here, or whoever reads that (ctest) would wait for them.
+mkdir -p "$WINEPREFIX"
 if wineserver -p60 2>/dev/null; then
     wine wineboot >/dev/null 2>&1 </dev/null
 fi

@@ -46,8 +46,10 @@ TEST(LinkSettingsFile, ContentsToRecord) {
          "1 " + std::string(63, 'a') + ":12 "},
         {"HOST=\nHOST\n  PORT\r\n===\ncolour=blue\n # host=c\nHOST=a=b\n==PORT=9\nlast", "1 a=b:9 ",
          "WARN: Skipping invalid line: HOST\nWARN: Skipping invalid line: HOST\n\n"
-         "WARN: Skipping invalid line: PORT" + KEPT_CR + "\n\nWARN: Skipping invalid line: \n\n"
-         "WARN: Skipping unknown attribute: colour\nWARN: Skipping invalid line: last\n"},
+         "WARN: Skipping invalid line: PORT" +
+             KEPT_CR +
+             "\n\nWARN: Skipping invalid line: \n\n"
+             "WARN: Skipping unknown attribute: colour\nWARN: Skipping invalid line: last\n"},
     };
     zvtest::LogSandbox sandbox;
     for (const auto& c : cases) {
@@ -85,7 +87,8 @@ TEST(LinkLogStart, LevelFromEnvironmentAndARetryAfterAFailedOpen) {
     for (const auto& c : cases) {
         zvtest::LogSandbox sandbox;
         zvtest::EnvVar verbose("ZVIVERBOSE", c.verbose), debug("ZVIDEBUG", c.debug);
-        ASSERT_TRUE(std::filesystem::create_directory("zvlinkclient.out")); // a folder blocks the file
+        ASSERT_TRUE(
+            std::filesystem::create_directory("zvlinkclient.out")); // a folder blocks the file
         zvtest::StdoutCapture out;
         startLinkLog();
         logMessage(LOG_WARN, "stdout only");

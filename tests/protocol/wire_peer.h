@@ -66,7 +66,9 @@ struct WirePair {
         if (peer != zvnet::NONE) zvnet::closeHandle(peer);
         peer = zvnet::NONE;
     }
-    bool peerWrite(const Bytes& b) { return zvnet::sendSome(peer, b.data(), b.size()) == long(b.size()); }
+    bool peerWrite(const Bytes& b) {
+        return zvnet::sendSome(peer, b.data(), b.size()) == long(b.size());
+    }
     // One read: on a packet socket, one write of our side.
     Bytes peerRead() {
         Bytes b(65536);

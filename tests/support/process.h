@@ -120,9 +120,15 @@ class Child {
         }
         SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-        HANDLE err = CreateFileA(errFile.empty() ? "NUL" : errFile.c_str(), GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Standard error: the file, else ours.
+        HANDLE err = INVALID_HANDLE_VALUE;
+        if (!errFile.empty())
+            err = CreateFileA(errFile.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        else if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_ERROR_HANDLE),
+                                  GetCurrentProcess(), &err, 0, TRUE, DUPLICATE_SAME_ACCESS))
+            err = INVALID_HANDLE_VALUE;
         std::string line;
         for (const std::string& a : argv)
             line += (line.empty() ? "" : " ") + quoteArgument(a);

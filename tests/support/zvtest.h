@@ -26,7 +26,8 @@ inline std::string withoutCarriageReturns(std::string text) {
 #ifdef _WIN32
     size_t kept = 0;
     for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) text[kept++] = text[i];
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            text[kept++] = text[i];
     text.resize(kept);
 #endif
     return text;
