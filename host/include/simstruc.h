@@ -1,6 +1,6 @@
 // The SimStruct: the per-block record that the host (our Simulink stand-in)
 // creates and the S-function reads and writes. The frame (src/frame) and the
-// host (libzvhost, zvsim) share this one definition; block code reaches it
+// host (libmx, libmex, zvsim) share this one definition; block code reaches it
 // only through the ss* accessors below, under Simulink's names.
 //
 // Link target `zv_mexapi` (an interface library) for the include path.

@@ -1,4 +1,4 @@
-// The host side of the MATLAB/Simulink stand-in (libzvhost): what the engine
+// The host side of the MATLAB/Simulink stand-in (libmx, libmex): what the engine
 // (zvsim) and the tests use to make MEX calls, own blocks and watch the
 // command window. The MEX file itself sees only matrix.h, mex.h and
 // simstruc.h.
@@ -22,7 +22,7 @@ namespace zvhost {
 class ZVHOST_API MexError : public std::runtime_error {
   public:
     explicit MexError(const std::string& message) : std::runtime_error(message) {}
-    ~MexError() override; // the key function: type information lives in libzvhost
+    ~MexError() override; // the key function: type information lives in libmx
 };
 
 // ---------------------------------------------------------------------------
