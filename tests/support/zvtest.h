@@ -64,11 +64,15 @@ inline void writeFile(const std::string& path, const std::string& content) {
 // A scratch folder for the life of the object (the working folder is not changed).
 class TempDir {
   public:
+    // Always a folder of its own: process numbers come round again soon on
+    // Windows, and a folder that a program still held open may have stayed.
     TempDir() {
         static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("zvtest-" + std::to_string(processId()) + "-" + std::to_string(++counter));
-        std::filesystem::create_directories(path_);
+        std::error_code ec;
+        do
+            path_ = std::filesystem::temp_directory_path() /
+                    ("zvtest-" + std::to_string(processId()) + "-" + std::to_string(++counter));
+        while (!std::filesystem::create_directories(path_, ec) && !ec);
     }
     ~TempDir() {
         std::error_code ec;
