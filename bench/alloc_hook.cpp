@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdlib>
 
-#if defined(__SANITIZE_ADDRESS__)
+// The sanitizers own malloc; Windows has no glibc allocator to hand over to.
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
 
 namespace zvbench {
 bool allocationsCounted() {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/zvlog.h"
@@ -23,6 +24,8 @@ const char USAGE[] =
     "                                          as \"listening on port N\"); stops on\n"
     "                                          SIGINT or SIGTERM\n"
     "Options:\n"
+    "  --stop-at-eof        also stop at the end of standard input (where no signal\n"
+    "                       can be sent, as to a program on Windows without a console)\n"
     "  --fault NAME[=ARG]   commit a fault (repeatable; see below)\n"
     "  --verbose            echo the console to standard output, with the protocol's log\n"
     "  --help, --version\n"
@@ -171,7 +174,7 @@ int runListening(uint16_t port, const SolverConfig& config, Console& console) {
 
 int main(int argc, char** argv) {
     SolverConfig config;
-    bool launch = false, listen = false, verbose = false;
+    bool launch = false, listen = false, verbose = false, stopAtEof = false;
     uint16_t port = 0;
     std::string error;
 
@@ -204,6 +207,8 @@ int main(int argc, char** argv) {
             if (parseFault(argv[++i], &f, &error)) config.faults.push_back(f);
         } else if (strcmp(arg, "--verbose") == 0) {
             verbose = true;
+        } else if (strcmp(arg, "--stop-at-eof") == 0) {
+            stopAtEof = true;
         } else {
             const std::string nearest = nearestOption(arg);
             error = "unexpected argument " + std::string(arg) +
@@ -219,6 +224,13 @@ int main(int argc, char** argv) {
     }
 
     installSignalHandlers();
+    if (stopAtEof) {
+        std::thread([] {
+            while (getchar() != EOF) {
+            }
+            solverStopRequested = 1;
+        }).detach();
+    }
     // The protocol's own log is for debugging the solver; the console says what happened.
     setLogLevel(verbose ? LOG_DEBUG : LOG_ERROR + 1);
     Console console;

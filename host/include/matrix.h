@@ -1,5 +1,5 @@
 // The MATLAB array interface (libmx) under its standard names and C
-// signatures. The host stand-in (libzvhost) implements it; the block's
+// signatures. The host stand-in's libmx implements it; the block's
 // sources use nothing else, so they build against any MATLAB-compatible
 // MEX interface as well.
 #pragma once

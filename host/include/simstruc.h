@@ -1,6 +1,6 @@
 // The SimStruct: the per-block record that the host (our Simulink stand-in)
 // creates and the S-function reads and writes. The frame (src/frame) and the
-// hosts (libzvhost and zvsim; zvgateway under Octave) share this one
+// hosts (libmx, libmex and zvsim; zvgateway under Octave) share this one
 // definition; block code reaches it only through the ss* accessors below,
 // under Simulink's names.
 //

@@ -1,4 +1,4 @@
-// The host side of the MATLAB/Simulink stand-in (libzvhost): what the engine
+// The host side of the MATLAB/Simulink stand-in (libmx, libmex): what the engine
 // (zvsim) and the tests use to make MEX calls, own blocks and watch the
 // command window. The MEX file itself sees only matrix.h, mex.h and
 // simstruc.h.
@@ -22,7 +22,7 @@ namespace zvhost {
 class ZVHOST_API MexError : public std::runtime_error {
   public:
     explicit MexError(const std::string& message) : std::runtime_error(message) {}
-    ~MexError() override; // the key function: type information lives in libzvhost
+    ~MexError() override; // the key function: type information lives in libmx
 };
 
 // ---------------------------------------------------------------------------
@@ -40,22 +40,22 @@ ZVHOST_API ArrayPtr makeMatrix(size_t rows, size_t cols, const std::vector<doubl
 // Command window. By default text goes to standard output (mexPrintf,
 // mexWarnMsgTxt) and standard error (dialogs, host diagnostics), flushed.
 using TextSink = std::function<void(const std::string&)>;
-ZVHOST_API void setCommandWindow(TextSink sink); // empty: standard output
-ZVHOST_API void setErrorStream(TextSink sink);   // empty: standard error
-ZVHOST_API void printToCommandWindow(const std::string& text);
-ZVHOST_API void printToErrorStream(const std::string& text);
+ZVHOST_MEX_API void setCommandWindow(TextSink sink); // empty: standard output
+ZVHOST_MEX_API void setErrorStream(TextSink sink);   // empty: standard error
+ZVHOST_MEX_API void printToCommandWindow(const std::string& text);
+ZVHOST_MEX_API void printToErrorStream(const std::string& text);
 
 // mexEvalString: the handler runs the command and answers 0 when it ran.
 // Without one, the command is only reported on the error stream.
 using EvalHandler = std::function<int(const std::string& command)>;
-ZVHOST_API void setEvalHandler(EvalHandler handler);
+ZVHOST_MEX_API void setEvalHandler(EvalHandler handler);
 
 // mexCallMATLAB: the handler answers for every function name; without one,
 // "errordlg" shows its title and message on the error stream and every
 // other name is reported as undefined (result 1).
 using CallHandler = std::function<int(const std::string& name, int nlhs, mxArray* plhs[], int nrhs,
                                       mxArray* prhs[])>;
-ZVHOST_API void setCallHandler(CallHandler handler);
+ZVHOST_MEX_API void setCallHandler(CallHandler handler);
 
 // ---------------------------------------------------------------------------
 // One MEX call, the way MATLAB makes it: mxCalloc memory and arrays created

@@ -127,7 +127,7 @@ void unloadMex(MexEntry entry) {
 
 } // namespace zvhost
 
-extern "C" int mexAtExit(void (*exitFcn)(void)) {
+int zvhost::detail::registerExitFunction(void (*exitFcn)(void)) {
     // Only a MEX file's own calls can register; the host has no file to unload.
     if (frames().empty() || !frames().back().entry) return 1;
     if (exitFcn)

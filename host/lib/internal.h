@@ -1,4 +1,5 @@
-// Shared inside libzvhost: the bookkeeping of the MEX calls in progress.
+// Shared by libmx and libmex: the bookkeeping of the MEX calls in progress,
+// kept in libmx.
 #pragma once
 
 #include "zvhost.h"
@@ -7,14 +8,18 @@ namespace zvhost::detail {
 
 // Memory and arrays made while a call is in progress belong to it and are
 // released when it returns; outside a call they belong to whoever made them.
-void trackMemory(void* p);
+ZVHOST_API void trackMemory(void* p);
 // Returns the depth of the call that held it (-1: none).
-int untrackMemory(void* p); // mxFree, mxRealloc, persistence
-void trackMemoryAt(void* p, int depth);
-void trackArray(mxArray* a);
-void untrackArray(mxArray* a); // mxDestroyArray, persistence
+ZVHOST_API int untrackMemory(void* p); // mxFree, mxRealloc, persistence
+ZVHOST_API void trackMemoryAt(void* p, int depth);
+ZVHOST_API void trackArray(mxArray* a);
+ZVHOST_API void untrackArray(mxArray* a); // mxDestroyArray, persistence
+
+// mexAtExit's bookkeeping: the exit function of the MEX file whose call is in
+// progress (null: none). 0 on success.
+ZVHOST_API int registerExitFunction(void (*exitFcn)(void));
 
 // Releases an array without looking at the bookkeeping.
-void destroyArrayStorage(mxArray* a);
+ZVHOST_API void destroyArrayStorage(mxArray* a);
 
 } // namespace zvhost::detail

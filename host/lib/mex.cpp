@@ -142,6 +142,10 @@ int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const ch
     return defaultCall(function, nrhs, prhs);
 }
 
+int mexAtExit(void (*exitFcn)(void)) {
+    return zvhost::detail::registerExitFunction(exitFcn);
+}
+
 void mexMakeMemoryPersistent(void* ptr) {
     zvhost::detail::untrackMemory(ptr);
 }

@@ -19,7 +19,8 @@ bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& er
         err = "negative signal count for CSV file \"" + path + "\"";
         return false;
     }
-    file_ = std::fopen(path.c_str(), "wb");
+    // Text mode: lines end as the platform's text files do (CR LF on Windows).
+    file_ = std::fopen(path.c_str(), "w");
     if (!file_) {
         err = "cannot create CSV file \"" + path + "\": " + std::strerror(errno);
         return false;

@@ -1,12 +1,10 @@
+// Ctrl-C and SIGTERM on POSIX (Windows: interrupt_windows.cpp).
 #include "interrupt.h"
 
 #include <csignal>
-
-#ifndef _WIN32
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
-#endif
 
 namespace zvsim {
 
@@ -14,15 +12,6 @@ namespace {
 
 volatile std::sig_atomic_t requested = 0;
 const char* volatile waitingFor = nullptr;
-
-#ifdef _WIN32
-
-extern "C" void onInterrupt(int) {
-    requested = SIGINT;
-    std::signal(SIGINT, SIG_DFL);
-}
-
-#else
 
 // Milliseconds of the first request, on the monotonic clock.
 volatile long long firstAt = 0;
@@ -78,26 +67,16 @@ void install(void (*handler)(int)) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-#endif
-
 } // namespace
 
 void armInterrupt() {
     requested = 0;
     waitingFor = nullptr;
-#ifdef _WIN32
-    std::signal(SIGINT, onInterrupt);
-#else
     install(onSignal);
-#endif
 }
 
 void disarmInterrupt() {
-#ifdef _WIN32
-    std::signal(SIGINT, SIG_DFL);
-#else
     install(SIG_DFL);
-#endif
 }
 
 bool interruptRequested() {

@@ -28,10 +28,22 @@ const char SOLVER_ARGUMENTS[] = " ZVlink -i:";
 
 int formatSolverCommand(char* buffer, int size, const char* home, const char* version,
                         uint16_t port) {
-    // Unquoted, a blank would end the program name early.
-    const char* quote = (strchr(home, ' ') || strchr(version, ' ')) ? "\"" : "";
-    int n = snprintf(buffer, size, "%s%s\\v%s\\Zelvane\\bin\\zelvane%s%s%hu", quote, home, version,
-                     quote, SOLVER_ARGUMENTS, port);
+    // Unquoted, a blank or a tab would end the program name early. A home
+    // written in quotes, as for a shell, is quoted once, around the whole
+    // program path: CreateProcessA takes the first quoted part as the
+    // program, so "home"\v... would name the home folder.
+    size_t homeLength = strlen(home);
+    if (homeLength >= 2 && home[0] == '"' && home[homeLength - 1] == '"') {
+        ++home;
+        homeLength -= 2;
+    }
+    bool blank = strpbrk(version, " \t") != nullptr;
+    for (size_t i = 0; i < homeLength && !blank; ++i)
+        blank = home[i] == ' ' || home[i] == '\t';
+    const char* quote = blank ? "\"" : "";
+    if (homeLength >= size_t(size)) return 0;
+    int n = snprintf(buffer, size, "%s%.*s\\v%s\\Zelvane\\bin\\zelvane%s%s%hu", quote,
+                     int(homeLength), home, version, quote, SOLVER_ARGUMENTS, port);
     return n >= 0 && n < size;
 }
 
@@ -48,8 +60,11 @@ int startSolverProcess(const char* commandLine) {
     startup.dwXCountChars = 80;
     startup.dwYCountChars = 400;
     PROCESS_INFORMATION created;
-    if (!CreateProcessA(nullptr, line, &processAttributes, &threadAttributes, FALSE, 0, nullptr,
-                        nullptr, &startup, &created))
+    // A process group of its own: a Ctrl-C typed at a console that the host
+    // shares with the solver is for the host, which then ends the run in
+    // order with the solver.
+    if (!CreateProcessA(nullptr, line, &processAttributes, &threadAttributes, FALSE,
+                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &created))
         return 0;
     CloseHandle(created.hThread);
     CloseHandle(created.hProcess);

@@ -46,7 +46,11 @@ TEST(FastPathSend, StagedFrameIsOneWriteAndLargeFramesStayExact) {
         const Bytes expected = advanceCall(delta, in, doneSim, adv);
         const bool staged = expected.size() <= 4096; // 505 doubles fit, 506 do not
         EXPECT_EQ(staged, n <= 505);
+#ifdef _WIN32
+        for (int type : {SOCK_STREAM}) { // no packet sockets: no write boundaries to see
+#else
         for (int type : {SOCK_SEQPACKET, SOCK_STREAM}) {
+#endif
             WirePair pair(type);
             ASSERT_TRUE(
                 sendMessage(pair.local, FID_SLCZVPWR, 1, &delta, &count, &data, &doneSim, &adv));
@@ -86,7 +90,7 @@ TEST(FastPathReceive, ReturnsEitherSideOfTheStageAgreeAndKeepTheStreamInStep) {
 
 // What a step sends and receives on the block's side costs no heap.
 TEST(FastPathReceive, StepCallsAndReturnsAllocateNothing) {
-    if (!zvbench::allocationsCounted()) GTEST_SKIP() << "sanitizer build";
+    if (!zvbench::allocationsCounted()) GTEST_SKIP() << "allocations not counted in this build";
     WirePair pair;
     std::vector<double> in(128, 0.5), out(128, 0.0);
     ASSERT_TRUE(pair.peerWrite(updateReturn(in)));

@@ -1,4 +1,4 @@
-// libzvhost: arrays, the end-of-call clean-up, mexErrMsgTxt ending a call,
+// libmx and libmex: arrays, the end-of-call clean-up, mexErrMsgTxt ending a call,
 // the command window, and the Block's two kinds of call.
 #include "zvhost.h"
 

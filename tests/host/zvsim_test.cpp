@@ -1,14 +1,24 @@
 // zvsim: its command line, and --size-only run as a program against the
 // real block in the folder of the example models.
 #include "engine.h"
+#ifdef _WIN32
+#include "interrupt.h"
+#include "interrupt_windows.h"
+#include "support/net.h" // windows.h after Winsock
+#include <windows.h>
+#endif
+#include "support/process.h"
 #include "support/zvtest.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <iomanip>
 #include <iterator>
 #include <sstream>
-#include <sys/wait.h>
+#include <thread>
 
 namespace {
 
@@ -94,26 +104,56 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
         {"--model simple --block nothere.mexa64", 2, "", false},
         {"--model simple --block '" + junk + "'", 2, "", false},
     };
-    const std::string out = dir.path("out.txt"), err = dir.path("err.txt");
+    // zvsim in the models' folder; its exit status, standard output in *out.
+    auto run = [&](const std::string& args, std::string* out) {
+        std::vector<std::string> argv = {ZVSIM_PROGRAM};
+        std::istringstream words(args);
+        for (std::string w; words >> std::quoted(w, '\'');)
+            argv.push_back(w);
+        zvproc::Child zvsim(argv, ZV_EXAMPLE_MODELS, {}, dir.path("err.txt"));
+        const int status = zvsim.wait(60);
+        while (zvsim.pump(0)) {
+        }
+        *out = zvsim.out;
+        return status;
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
-        const std::string cmd = "cd '" ZV_EXAMPLE_MODELS "' && '" ZVSIM_PROGRAM "' --size-only " +
-                                c.args + " >'" + out + "' 2>'" + err + "'";
-        const int status = std::system(cmd.c_str());
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), c.status);
-        const std::string got = zvtest::readFile(out);
+        std::string got;
+        EXPECT_EQ(run("--size-only " + c.args, &got), c.status);
         EXPECT_TRUE(c.exact ? got == c.out : got.find(c.out) != std::string::npos) << got;
-        EXPECT_TRUE(c.err.empty() || zvtest::readFile(err) == c.err) << zvtest::readFile(err);
+        const std::string err = zvtest::readFile(dir.path("err.txt"));
+        EXPECT_TRUE(c.err.empty() || err == c.err) << err;
     }
-    const std::string help = "'" ZVSIM_PROGRAM "' --help >'" + out + "'";
-    EXPECT_EQ(std::system(help.c_str()), 0);
-    EXPECT_EQ(zvtest::readFile(out), zvsim::usageText());
-    const std::string version = "'" ZVSIM_PROGRAM "' --version >'" + out + "'";
-    EXPECT_EQ(std::system(version.c_str()), 0);
-    EXPECT_EQ(zvtest::readFile(out), "zvsim 6.1.0\n");
+    std::string help, version;
+    EXPECT_EQ(run("--help", &help), 0);
+    EXPECT_EQ(help, zvsim::usageText());
+    EXPECT_EQ(run("--version", &version), 0);
+    EXPECT_EQ(version, "zvsim 6.1.0\n");
 }
 
+#endif
+
+#ifdef _WIN32
+// The first Ctrl-C or Ctrl-Break of a run asks for a stop after the step in
+// progress; a second one is left to the system's default, which ends zvsim
+// at once. Closing the console is never taken for a stop request.
+TEST(ZvsimCtrlC, FirstAsksForAnOrderlyStopSecondIsLeftToTheDefault) {
+    zvsim::armInterrupt();
+    EXPECT_FALSE(zvsim::onConsoleControl(CTRL_CLOSE_EVENT));
+    EXPECT_FALSE(zvsim::interruptRequested());
+    EXPECT_TRUE(zvsim::onConsoleControl(CTRL_C_EVENT));
+    EXPECT_TRUE(zvsim::interruptRequested());
+    EXPECT_EQ(zvsim::interruptSignal(), SIGINT);
+    EXPECT_TRUE(zvsim::onConsoleControl(CTRL_C_EVENT)) << "delivered twice at once: one request";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(zvsim::onConsoleControl(CTRL_BREAK_EVENT));
+    zvsim::armInterrupt(); // the next run starts afresh
+    EXPECT_FALSE(zvsim::interruptRequested());
+    EXPECT_TRUE(zvsim::onConsoleControl(CTRL_BREAK_EVENT));
+    zvsim::disarmInterrupt();
+    EXPECT_FALSE(zvsim::onConsoleControl(CTRL_C_EVENT)) << "outside a run: the default";
+}
 #endif
 
 } // namespace

@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/time.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <functional>
 #include <string>
@@ -17,6 +12,7 @@
 
 #include "link/link.h"
 #include "log/zvlog.h"
+#include "support/net.h"
 #include "support/process.h"
 
 namespace zvlinktest {
@@ -36,24 +32,7 @@ inline Bytes text(const std::string& t) {
     return be32(uint32_t(t.size())) + t;
 }
 
-// Waits on fd give up after 10 seconds.
-inline void limitWaits(int fd) {
-    timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-}
-
-// A socket bound to 127.0.0.1 and a port of the system's choosing.
-inline int loopbackSocket(uint16_t* port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    if (bind(fd, (sockaddr*)&a, n) == 0 && getsockname(fd, (sockaddr*)&a, &n) == 0)
-        *port = ntohs(a.sin_port);
-    limitWaits(fd);
-    return fd;
-}
+using zvnet::loopbackSocket;
 
 // Accepts one block and runs the script on it in a thread; the connection
 // closes when the script ends.
@@ -62,14 +41,14 @@ class FakeSolver {
     FakeSolver() : listener(loopbackSocket(&port)) { listen(listener, 1); }
     ~FakeSolver() {
         join();
-        close(listener);
+        zvnet::closeHandle(listener);
     }
     void start(std::function<void(FakeSolver&)> script) {
         worker = std::thread([this, script] {
-            if ((conn = accept(listener, nullptr, nullptr)) < 0) return;
-            limitWaits(conn);
+            if ((conn = accept(listener, nullptr, nullptr)) == zvnet::NONE) return;
+            zvnet::limitWaits(conn, 10);
             script(*this);
-            close(conn);
+            zvnet::closeHandle(conn);
         });
     }
     void join() {
@@ -84,7 +63,7 @@ class FakeSolver {
         Bytes body = readExact(length);
         return h.size() == 8 && body.size() == length ? h + body : Bytes();
     }
-    void send(const Bytes& b) { (void)::send(conn, b.data(), b.size(), MSG_NOSIGNAL); }
+    void send(const Bytes& b) { (void)zvnet::sendSome(conn, b.data(), b.size()); }
     // Answers the handshake with "OK"; false when it was not the handshake.
     bool handshake() {
         bool ok = readFrame() == frame(1, Bytes("ZVI|LINK|VER:1\0", 15));
@@ -94,7 +73,7 @@ class FakeSolver {
     // True when the block closed its end in time.
     bool readEnd() {
         char c;
-        return recv(conn, &c, 1, 0) == 0;
+        return zvnet::receiveSome(conn, &c, 1) == 0;
     }
 
     uint16_t port = 0;
@@ -102,11 +81,10 @@ class FakeSolver {
   private:
     Bytes readExact(size_t n) {
         Bytes out(n, '\0');
-        ssize_t got = n ? recv(conn, &out[0], n, MSG_WAITALL) : 0;
-        out.resize(got > 0 ? size_t(got) : 0);
+        out.resize(n ? zvnet::receiveAll(conn, &out[0], n) : 0);
         return out;
     }
-    int listener, conn = -1;
+    zvnet::Handle listener, conn = zvnet::NONE;
     std::thread worker;
 };
 
@@ -126,7 +104,7 @@ struct LinkTest : ::testing::Test {
         closeLink();
         solver.join();
         setErrorCallback(nullptr);
-        close(unused);
+        zvnet::closeHandle(unused);
     }
     void aimAt(const std::string& host, uint16_t port) {
         zvtest::writeFile("zvlink.prm", "HOST=" + host + "\nPORT=" + std::to_string(port) + "\n");
@@ -147,7 +125,7 @@ struct LinkTest : ::testing::Test {
     zvtest::LogSandbox sandbox;
     FakeSolver solver;
     uint16_t unusedPort = 0;
-    int unused = loopbackSocket(&unusedPort);
+    zvnet::Handle unused = loopbackSocket(&unusedPort);
 };
 
 } // namespace zvlinktest

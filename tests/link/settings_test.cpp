@@ -5,7 +5,6 @@
 #include <string>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "link/settings.h"
 
@@ -18,6 +17,16 @@ int readText(const std::string& text, LinkSettings* s, std::string* log) {
     *log = out.text();
     return ok;
 }
+
+#ifdef _WIN32
+// Read as text, a line ends at CR LF as it does at LF.
+const std::string KEPT_CR = "";
+// An empty value removes a variable from the environment.
+const char* const EMPTY = "0";
+#else
+const std::string KEPT_CR = "\r";
+const char* const EMPTY = "";
+#endif
 
 TEST(LinkSettingsFile, ContentsToRecord) {
     const std::string h70(70, 'h');
@@ -37,8 +46,10 @@ TEST(LinkSettingsFile, ContentsToRecord) {
          "1 " + std::string(63, 'a') + ":12 "},
         {"HOST=\nHOST\n  PORT\r\n===\ncolour=blue\n # host=c\nHOST=a=b\n==PORT=9\nlast", "1 a=b:9 ",
          "WARN: Skipping invalid line: HOST\nWARN: Skipping invalid line: HOST\n\n"
-         "WARN: Skipping invalid line: PORT\r\n\nWARN: Skipping invalid line: \n\n"
-         "WARN: Skipping unknown attribute: colour\nWARN: Skipping invalid line: last\n"},
+         "WARN: Skipping invalid line: PORT" +
+             KEPT_CR +
+             "\n\nWARN: Skipping invalid line: \n\n"
+             "WARN: Skipping unknown attribute: colour\nWARN: Skipping invalid line: last\n"},
     };
     zvtest::LogSandbox sandbox;
     for (const auto& c : cases) {
@@ -88,18 +99,19 @@ TEST(LinkLogStart, LevelFromEnvironmentAndARetryAfterAFailedOpen) {
     const struct {
         const char *verbose, *debug, *expected;
     } cases[] = {
-        {"", "1", "trace\nDEBUG: debug\nINFO: info\n"},
-        {nullptr, "", "DEBUG: debug\nINFO: info\n"},
+        {EMPTY, "1", "trace\nDEBUG: debug\nINFO: info\n"},
+        {nullptr, EMPTY, "DEBUG: debug\nINFO: info\n"},
         {nullptr, nullptr, "INFO: info\n"},
     };
     for (const auto& c : cases) {
         zvtest::LogSandbox sandbox;
         zvtest::EnvVar verbose("ZVIVERBOSE", c.verbose), debug("ZVIDEBUG", c.debug);
-        ASSERT_EQ(mkdir("zvlinkclient.out", 0700), 0); // a folder blocks the file
+        ASSERT_TRUE(
+            std::filesystem::create_directory("zvlinkclient.out")); // a folder blocks the file
         zvtest::StdoutCapture out;
         startLinkLog();
         logMessage(LOG_WARN, "stdout only");
-        ASSERT_EQ(rmdir("zvlinkclient.out"), 0);
+        ASSERT_TRUE(std::filesystem::remove("zvlinkclient.out"));
         startLinkLog();
         logMessage(LOG_TRACE, "trace");
         logMessage(LOG_DEBUG, "debug");

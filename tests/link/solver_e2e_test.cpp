@@ -2,8 +2,6 @@
 // ways a launch fails. (Connect mode to a listening solver: the run tests.)
 #include "link/link_test_support.h"
 
-#include <sys/wait.h>
-
 #include <filesystem>
 
 #include "remote/stubs.h"
@@ -12,13 +10,24 @@
 using namespace zvlinktest;
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+const char SEP = '\\';
+#else
+const char SEP = '/';
+#endif
+
 struct LinkWithSolver : LinkTest {
-    // An installation root with a blank in its name, program linked in as
-    // the solver of that version.
+    // An installation root with a blank in its name, program put in as the
+    // solver of that version.
     std::string install(const std::string& version, const char* program) {
         const fs::path home = fs::path(sandbox.dir) / "zvi home";
-        fs::create_directories(home / ("v" + version) / "Zelvane" / "bin");
-        fs::create_symlink(program, home / ("v" + version) / "Zelvane" / "bin" / "zelvane");
+        const fs::path bin = home / ("v" + version) / "Zelvane" / "bin";
+        fs::create_directories(bin);
+#ifdef _WIN32
+        fs::copy_file(program, bin / "zelvane.exe", fs::copy_options::overwrite_existing);
+#else
+        fs::create_symlink(program, bin / "zelvane");
+#endif
         return home.string();
     }
 };
@@ -35,9 +44,9 @@ TEST_F(LinkWithSolver, LaunchedSolverServesTheCallsAndLeavesNoZombie) {
     EXPECT_TRUE(endLink());
     EXPECT_TRUE(calls().empty());
     EXPECT_TRUE(fs::exists("screen.zv")); // it ran in the host's working folder
-    // Started through a process already reaped: nothing is left to wait for.
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
+    // Nothing of the solver is left behind (on POSIX: it was started through
+    // a process already reaped, so nothing is left to wait for).
+    EXPECT_EQ(zvproc::leftoverProcesses(), 0);
 }
 
 // Every start that fails is logged; a link is left only when one was made
@@ -49,16 +58,17 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
         bool linkLeft;
     } cases[] = {
         {"", "", "ERROR: ZVIHOME environment variable not set.\n", false},
-        {sandbox.dir, "", "ERROR: Error executing command: " + sandbox.dir + "/v6.1.0/", false},
+        {sandbox.dir, "", "ERROR: Error executing command: " + sandbox.dir + SEP + "v6.1.0", false},
         {std::string(1100, 'h'), "", "ERROR: Command string is too long.\n", false},
-        {install("6.1.0", "/bin/true"), "", "ERROR: unable to start server\n",
-         true}, // no call back
+        {install("6.1.0", ZVTEST_ZELVANE), "", "ERROR: unable to start server\n",
+         true}, // no call back (ZELVANE_FAULTS below)
         {"", "HOST=nosuchhost.invalid\nPORT=4000\n",
          "DEBUG: connecting to nosuchhost.invalid port 4000\nERROR: XERROR_INVALID_HOST\n", true},
         {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n",
          "Error while trying to connect.\n", true},
     };
     setLinkAcceptTimeout(1);
+    zvtest::EnvVar faults("ZELVANE_FAULTS", "no-connect=0");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         zvtest::EnvVar home("ZVIHOME", c.home.empty() ? nullptr : c.home.c_str());
@@ -78,11 +88,44 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
     EXPECT_TRUE(calls().empty());
 }
 
+// The line as passed, quotes included, holds at most 1023 characters.
 TEST(LinkLaunch, CommandLineMayHoldAtMost1023Characters) {
+    const std::string tail = std::string(1, SEP) + "v6.1.0" + SEP + "Zelvane" + SEP + "bin" + SEP +
+                             "zelvane ZVlink -i:50123";
     char line[LINK_COMMAND_SIZE];
-    std::string home(1023 - strlen("/v6.1.0/Zelvane/bin/zelvane ZVlink -i:50123"), 'h');
+    std::string home(1023 - tail.size(), 'h');
     ASSERT_TRUE(formatSolverCommand(line, sizeof line, home.c_str(), "6.1.0", 50123));
-    EXPECT_EQ(std::string(line), home + "/v6.1.0/Zelvane/bin/zelvane ZVlink -i:50123");
-    home += 'h';
-    EXPECT_FALSE(formatSolverCommand(line, sizeof line, home.c_str(), "6.1.0", 50123));
+    EXPECT_EQ(std::string(line), home + tail);
+    EXPECT_FALSE(formatSolverCommand(line, sizeof line, (home + 'h').c_str(), "6.1.0", 50123));
+#ifdef _WIN32
+    home[5] = ' '; // now quoted: two characters more
+    home.resize(home.size() - 2);
+    ASSERT_TRUE(formatSolverCommand(line, sizeof line, home.c_str(), "6.1.0", 50123));
+    EXPECT_EQ(strlen(line), 1023u);
+    EXPECT_FALSE(formatSolverCommand(line, sizeof line, (home + 'h').c_str(), "6.1.0", 50123));
+#endif
 }
+
+#ifdef _WIN32
+// CreateProcessA takes the program from the first token, or from the first
+// quoted part: a path with a blank or a tab is quoted once, around all of it.
+TEST(LinkLaunch, ProgramPathIsQuotedOnceWhenItHoldsABlankOrATab) {
+    const struct {
+        const char *home, *version, *line;
+    } cases[] = {
+        {"C:\\zvi", "6.1.0", "C:\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane ZVlink -i:7"},
+        {"C:\\Program Files\\zvi", "6.1.0",
+         "\"C:\\Program Files\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
+        {"C:\\a\tb", "6.1.0", "\"C:\\a\tb\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
+        {"C:\\zvi", "6 beta", "\"C:\\zvi\\v6 beta\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
+        {"\"C:\\Program Files\\zvi\"", "6.1.0",
+         "\"C:\\Program Files\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
+        {"\"C:\\zvi\"", "6.1.0", "C:\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane ZVlink -i:7"},
+    };
+    for (const auto& c : cases) {
+        char line[LINK_COMMAND_SIZE];
+        ASSERT_TRUE(formatSolverCommand(line, sizeof line, c.home, c.version, 7)) << c.home;
+        EXPECT_STREQ(line, c.line);
+    }
+}
+#endif

@@ -3,16 +3,13 @@
 // so a protocol fault fails instead of hanging.
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "protocol/protocol.h"
+#include "support/net.h"
 
 namespace wiretest {
 
@@ -41,39 +38,47 @@ struct Wire {
     }
 };
 
+// Our end and the peer's: a loopback TCP pair on Windows, a local socket
+// pair of the given type elsewhere (a packet type shows each write apart).
 struct WirePair {
     XSocket* local = nullptr;
-    int peer = -1;
+    zvnet::Handle peer = zvnet::NONE;
 
     explicit WirePair(int type = SOCK_STREAM) {
-        int fds[2];
-        if (socketpair(AF_UNIX, type, 0, fds) != 0) return;
-        timeval limit{5, 0};
-        setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        zvnet::Handle ends[2];
+#ifdef _WIN32
+        (void)type;
+        if (!zvnet::loopbackPair(ends)) return;
+#else
+        if (socketpair(AF_UNIX, type, 0, ends) != 0) return;
+#endif
+        zvnet::limitWaits(ends[1], 5);
         local = newXSocket();
-        local->handle = fds[0];
+        local->handle = ends[0];
         setXSocketTimeout(local, 5);
-        peer = fds[1];
+        peer = ends[1];
     }
     ~WirePair() {
         releaseXSocket(local);
         closePeer();
     }
     void closePeer() {
-        if (peer >= 0) close(peer);
-        peer = -1;
+        if (peer != zvnet::NONE) zvnet::closeHandle(peer);
+        peer = zvnet::NONE;
     }
-    bool peerWrite(const Bytes& b) { return write(peer, b.data(), b.size()) == ssize_t(b.size()); }
+    bool peerWrite(const Bytes& b) {
+        return zvnet::sendSome(peer, b.data(), b.size()) == long(b.size());
+    }
     // One read: on a packet socket, one write of our side.
     Bytes peerRead() {
         Bytes b(65536);
-        const ssize_t n = recv(peer, b.data(), b.size(), 0);
+        const long n = zvnet::receiveSome(peer, b.data(), b.size());
         b.resize(n > 0 ? size_t(n) : 0);
         return b;
     }
     // Everything our side wrote; our side stops writing first.
     Bytes peerReadAll() {
-        shutdown(local->handle, SHUT_WR);
+        zvnet::stopWriting(local->handle);
         Bytes out;
         for (Bytes piece; !(piece = peerRead()).empty();)
             out.insert(out.end(), piece.begin(), piece.end());

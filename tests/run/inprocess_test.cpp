@@ -61,13 +61,13 @@ TEST_F(ZvRunInProcess, ARunEndsAsItsOwnWhateverTheRunBeforeIt) {
     // The solver completing first (run status -1) ...
     EXPECT_EQ(run("ZELVANE", "12").end, zvsim::RunEnd::StoppedByBlock) << window;
     // ... the link failing after the start (2) ...
-    setenv("ZELVANE_FAULTS", "drop=SLCZVPWR:2", 1);
+    zvtest::setEnv("ZELVANE_FAULTS", "drop=SLCZVPWR:2");
     EXPECT_EQ(run("SIMULINK", "2").end, zvsim::RunEnd::Error) << window;
     // ... at time 0, leaving terminate out ...
-    setenv("ZELVANE_FAULTS", "drop=ZVUPDATE", 1);
+    zvtest::setEnv("ZELVANE_FAULTS", "drop=ZVUPDATE");
     EXPECT_EQ(run("SIMULINK", "2").end, zvsim::RunEnd::Aborted) << window;
     // ... and a refusal at the start (1).
-    unsetenv("ZELVANE_FAULTS");
+    zvtest::setEnv("ZELVANE_FAULTS", nullptr);
     EXPECT_EQ(run("ZELVANE", "1").end, zvsim::RunEnd::Refused) << window;
 
     zvsim::RunReport again = run("SIMULINK", "2", "again.csv");

@@ -9,15 +9,52 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "log/zvlog.h"
 
 namespace zvtest {
 
+// Text files and console output end their lines with CR LF on Windows; the
+// tests compare what the lines hold.
+inline std::string withoutCarriageReturns(std::string text) {
+#ifdef _WIN32
+    size_t kept = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            text[kept++] = text[i];
+    text.resize(kept);
+#endif
+    return text;
+}
+
+// The file's content, lines ending in a bare LF on every platform.
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return withoutCarriageReturns(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+inline int processId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return int(getpid());
+#endif
+}
+
+// Sets (value non-null) or removes an environment variable of the process,
+// which the programs it starts inherit.
+inline void setEnv(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : ""); // an empty value removes it
+#else
+    value ? setenv(name, value, 1) : unsetenv(name);
+#endif
 }
 
 inline void writeFile(const std::string& path, const std::string& content) {
@@ -27,11 +64,15 @@ inline void writeFile(const std::string& path, const std::string& content) {
 // A scratch folder for the life of the object (the working folder is not changed).
 class TempDir {
   public:
+    // Always a folder of its own: process numbers come round again soon on
+    // Windows, and a folder that a program still held open may have stayed.
     TempDir() {
         static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("zvtest-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
-        std::filesystem::create_directories(path_);
+        std::error_code ec;
+        do
+            path_ = std::filesystem::temp_directory_path() /
+                    ("zvtest-" + std::to_string(processId()) + "-" + std::to_string(++counter));
+        while (!std::filesystem::create_directories(path_, ec) && !ec);
     }
     ~TempDir() {
         std::error_code ec;
@@ -56,26 +97,28 @@ class TempDir {
 struct LogSandbox {
     LogSandbox() {
         resetLog();
-        char templ[] = "/tmp/zvtest.XXXXXX";
-        char cwd[4096];
-        if (mkdtemp(templ) && getcwd(cwd, sizeof cwd) && chdir(templ) == 0) dir = templ, old = cwd;
+        std::error_code ec;
+        old = std::filesystem::current_path(ec).string();
+        std::filesystem::current_path(scratch.path(), ec);
+        if (!ec) dir = scratch.path();
     }
     ~LogSandbox() {
         resetLog();
-        if (dir.empty() || chdir(old.c_str()) != 0) return;
-        std::system(("rm -rf '" + dir + "'").c_str());
+        std::error_code ec;
+        if (!dir.empty()) std::filesystem::current_path(old, ec); // scratch then goes
     }
     static void resetLog() {
         setLogLevel(LOG_WARN); // the closing notice is not wanted here
         closeLog();
         setLogLevel(LOG_INFO);
     }
+    TempDir scratch;
     std::string dir, old;
 };
 
 // Sends file descriptor 1 to a temporary file until text() is called.
 struct StdoutCapture {
-    StdoutCapture() : tmp(std::tmpfile()), saved(dup(1)) {
+    StdoutCapture() : tmp(openScratch()), saved(dup(1)) {
         fflush(stdout);
         if (tmp) dup2(fileno(tmp), 1);
     }
@@ -91,8 +134,19 @@ struct StdoutCapture {
         for (int c; (c = fgetc(tmp)) != EOF;)
             out += static_cast<char>(c);
         fclose(tmp);
-        return out;
+        return withoutCarriageReturns(out);
     }
+    // tmpfile() on Windows writes to the root of the drive, which a user may not.
+    FILE* openScratch() {
+#ifdef _WIN32
+        return std::fopen(folder.path("stdout.txt").c_str(), "w+b");
+#else
+        return std::tmpfile();
+#endif
+    }
+#ifdef _WIN32
+    TempDir folder;
+#endif
     FILE* tmp;
     int saved;
 };
@@ -101,9 +155,9 @@ struct StdoutCapture {
 struct EnvVar {
     EnvVar(const char* name, const char* value) : name(name), had(getenv(name) != nullptr) {
         if (had) old = getenv(name);
-        value ? setenv(name, value, 1) : unsetenv(name);
+        setEnv(name, value);
     }
-    ~EnvVar() { had ? setenv(name.c_str(), old.c_str(), 1) : unsetenv(name.c_str()); }
+    ~EnvVar() { setEnv(name.c_str(), had ? old.c_str() : nullptr); }
     std::string name, old;
     bool had;
 };

@@ -1,5 +1,7 @@
 #include "xsocket/xsocket.h"
 
+#include "support/net.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +10,13 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+// What the platform records for an operation on something that is no socket.
+const int32_t NOT_A_SOCKET = WSAENOTSOCK;
+#else
 #include <sys/ioctl.h>
+const int32_t NOT_A_SOCKET = EBADF;
+#endif
 
 namespace {
 
@@ -48,15 +56,23 @@ TEST(XSocketRecordTest, ErrorTextSizeZeroGivesTheSizeThatHoldsTheWholeText) {
     const struct {
         int library;
         int32_t code;
-        std::string text;
+        std::string text; // all of it, or how it begins when `whole` is false
         const char* name;
+        bool whole = true;
     } cases[] = {
         {1, XERROR_SOCKET_CLOSED, "Library Error: Socket has been closed", "XERROR_SOCKET_CLOSED"},
         {1, -1, "Library Error: Unknown Error Code", "n/a"},
+#ifdef _WIN32
+        // The system's own texts differ between Windows versions and Wine
+        // (which has none for several socket codes): only the code is pinned.
+        {0, XSOCKET_ETIMEDOUT, "System Error: (10060) - ", "System Error", false},
+        {0, 0x7ffffff0, "System Error: (2147483632) - Unknown system error.\r\n", "System Error"},
+#else
         {0, XSOCKET_ETIMEDOUT,
          "System Error: (" + std::to_string(XSOCKET_ETIMEDOUT) + ") - " +
              strerror(XSOCKET_ETIMEDOUT),
          "System Error"},
+#endif
     };
     SocketPtr s;
     for (const auto& c : cases) {
@@ -67,7 +83,10 @@ TEST(XSocketRecordTest, ErrorTextSizeZeroGivesTheSizeThatHoldsTheWholeText) {
         EXPECT_EQ('#', text[0]) << "a buffer one byte short stays untouched";
         const char* name = nullptr;
         EXPECT_EQ(0, getXSocketErrorText(s, &text[0], needed, &name));
-        EXPECT_EQ(c.text, text.c_str());
+        EXPECT_EQ(c.text, c.whole ? text.c_str() : text.substr(0, c.text.size()));
+        if (!c.whole) {
+            EXPECT_GT(strlen(text.c_str()), c.text.size()) << "a text follows the code";
+        }
         EXPECT_STREQ(c.name, name);
     }
 }
@@ -93,10 +112,15 @@ TEST(XSocketRecordTest, ReferenceCountsMessagesTimeLimitsAndAFailedClose) {
     int32_t size = 0;
     EXPECT_EQ(0, getXSocketRecvBufferSize(s, &size));
     EXPECT_EQ(-1, size);
-    EXPECT_EQ(EBADF, s->errorCode);
+    EXPECT_EQ(NOT_A_SOCKET, s->errorCode);
     EXPECT_EQ("Error while trying to get the receive buffer size.", message(s));
     EXPECT_EQ(0, closeXSocket(s));
+#ifdef _WIN32
+    EXPECT_EQ(XSocketHandle(1 << 20), s->handle) << "a socket that failed to close is still open";
+    s->handle = XSOCKET_INVALID_HANDLE;
+#else
     EXPECT_EQ(XSOCKET_INVALID_HANDLE, s->handle) << "a failed close must not keep the number";
+#endif
     releaseXSocket(s); // last holder: the sanitizer build catches a leak here
 }
 
@@ -214,7 +238,9 @@ TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
 }
 
 TEST_F(XSocketPairTest, WritingToAGonePeerFailsWithoutKillingTheProcess) {
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_DFL);
+#endif
     ASSERT_EQ(1, closeXSocket(server));
     int32_t result = 0;
     // The first writes may still be accepted until the peer's reset arrives.
@@ -223,7 +249,12 @@ TEST_F(XSocketPairTest, WritingToAGonePeerFailsWithoutKillingTheProcess) {
         if (result != -1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(-1, result);
+#ifdef _WIN32
+    EXPECT_TRUE(client->errorCode == WSAECONNRESET || client->errorCode == WSAECONNABORTED)
+        << client->errorCode;
+#else
     EXPECT_TRUE(client->errorCode == EPIPE || client->errorCode == ECONNRESET) << client->errorCode;
+#endif
 }
 
 TEST_F(XSocketPairTest, OptionRoundTrips) {
