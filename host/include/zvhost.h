@@ -73,8 +73,9 @@ ZVHOST_API CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrh
                               const mxArray* prhs[]);
 
 // What MATLAB does when it unloads a MEX file: runs the exit function the
-// file registered with mexAtExit during its calls through entry, once.
-ZVHOST_API void unloadMex(MexEntry entry);
+// file registered with mexAtExit during its calls through entry, once. An
+// error in it comes back as a call's would.
+ZVHOST_API CallResult unloadMex(MexEntry entry);
 
 // Memory blocks and arrays still awaiting the clean-up of calls in progress
 // (0 outside a call); for tests.

@@ -104,18 +104,22 @@ CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mx
     return result;
 }
 
-void unloadMex(MexEntry entry) {
+CallResult unloadMex(MexEntry entry) {
+    CallResult result;
     auto it = exitFunctions().find(entry);
-    if (it == exitFunctions().end()) return;
+    if (it == exitFunctions().end()) return result;
     void (*exitFunction)(void) = it->second;
     exitFunctions().erase(it);
     // MATLAB runs it as a call of the file: an error in it ends only it.
     frames().emplace_back();
     try {
         exitFunction();
+    } catch (const MexError& e) {
+        result.ok = false;
+        result.error = e.what();
     } catch (const std::exception& e) {
-        printToErrorStream(std::string("Error in the MEX file's exit function: ") + e.what() +
-                           "\n");
+        result.ok = false;
+        result.error = std::string("Unexpected C++ exception in MEX file: ") + e.what();
     }
     CallFrame frame = std::move(frames().back());
     frames().pop_back();
@@ -123,6 +127,7 @@ void unloadMex(MexEntry entry) {
         detail::destroyArrayStorage(a);
     for (void* p : frame.memory)
         std::free(p);
+    return result;
 }
 
 } // namespace zvhost

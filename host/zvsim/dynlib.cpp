@@ -30,7 +30,7 @@ std::string executableFolder() {
 }
 
 MexLibrary::~MexLibrary() {
-    if (entry_) zvhost::unloadMex(entry_);
+    runExitFunction();
     if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
 }
 
@@ -71,7 +71,7 @@ std::string executableFolder() {
 }
 
 MexLibrary::~MexLibrary() {
-    if (entry_) zvhost::unloadMex(entry_);
+    runExitFunction();
     if (handle_) dlclose(handle_);
 }
 
@@ -96,5 +96,12 @@ bool MexLibrary::open(const std::string& path, std::string& error) {
 }
 
 #endif
+
+void MexLibrary::runExitFunction() {
+    if (!entry_) return;
+    const zvhost::CallResult result = zvhost::unloadMex(entry_);
+    if (!result.ok)
+        zvhost::printToErrorStream("Error in the MEX file's exit function: " + result.error + "\n");
+}
 
 } // namespace zvsim

@@ -27,6 +27,9 @@ class MexLibrary {
     zvhost::MexEntry entry() const { return entry_; }
 
   private:
+    // What the host does before it unloads the file: its mexAtExit function.
+    void runExitFunction();
+
     void* handle_ = nullptr;
     zvhost::MexEntry entry_ = nullptr;
 };

@@ -46,15 +46,6 @@ class ZvRun : public ::testing::Test {
     DemoFolder dir;
 };
 
-// Whether a file of the folder comes to hold text within 10 s: the solver
-// writes its console on its own time.
-bool eventually(const DemoFolder& dir, const std::string& name, const std::string& text) {
-    for (const double end = now() + 10; now() < end;
-         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
-        if (dir.read(name).find(text) != std::string::npos) return true;
-    return false;
-}
-
 // Rows of a whitespace- or comma-separated table, header dropped.
 std::vector<std::vector<double>> rows(std::string text) {
     std::replace(text.begin(), text.end(), ',', ' ');
@@ -316,7 +307,7 @@ TEST_F(ZvRun, SolverLostAtTimeZeroEndsTheCallWithTheErrstopHint) {
                       "called.\n");
         // A refused return leaves the link up; unloading the block ends it.
         if (std::string(fault).rfind("too-many", 0) == 0) {
-            EXPECT_TRUE(eventually(dir, "screen.zv", "Link closed by the block.\n"));
+            EXPECT_TRUE(dir.eventually("screen.zv", "Link closed by the block.\n"));
         }
     }
 }
@@ -404,7 +395,7 @@ TEST(ZvRuns, EightAtOnceEachCompleteOnItsOwn) {
         if (i > 0) {
             EXPECT_GT(settled[i], settled[i - 1]); // a larger input, a larger output
         }
-        EXPECT_TRUE(eventually(*dirs[i], "screen.zv", "(doneSim 1)"));
+        EXPECT_TRUE(dirs[i]->eventually("screen.zv", "(doneSim 1)"));
     }
 }
 

@@ -18,6 +18,7 @@
 #endif
 
 #include <chrono>
+#include <thread>
 #include <cstdarg>
 #include <cstring>
 #include <functional>
@@ -363,6 +364,14 @@ inline std::string demoModel(const std::string& line = "", const std::string& wi
 struct DemoFolder : zvtest::TempDir {
     DemoFolder() { file("tank.dat", demoModel()); }
     std::string read(const std::string& name) const { return zvtest::readFile(path(name)); }
+    // Whether a file comes to hold text within 10 s: the solver writes its
+    // console on its own time, also after the block's host has ended.
+    bool eventually(const std::string& name, const std::string& text) const {
+        for (const double end = now() + 10; now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            if (read(name).find(text) != std::string::npos) return true;
+        return false;
+    }
 };
 
 // The stand-in solver's command line; on Windows it stops at the end of its
