@@ -37,8 +37,8 @@ const char VERSION_TEXT[] = "zelvane 6.1.0 (stand-in solver)\n";
 
 // The option a mistyped argument was most likely meant to be, if any.
 std::string nearestOption(const std::string& word) {
-    static const char* const options[] = {"--listen", "--fault", "--verbose", "--help",
-                                          "--version"};
+    static const char* const options[] = {"--listen", "--fault",   "--verbose",
+                                          "--help",   "--version", "--stop-at-eof"};
     std::string best;
     size_t bestDistance = 3; // more edits than this make another word
     for (const char* option : options) {

@@ -377,10 +377,11 @@ struct DemoFolder : zvtest::TempDir {
 // The stand-in solver's command line; on Windows it stops at the end of its
 // standard input, which Child::stop() closes.
 inline std::vector<std::string> zelvane(std::vector<std::string> args) {
-    args.insert(args.begin(), ZVTEST_ZELVANE);
 #ifdef _WIN32
-    args.push_back("--stop-at-eof");
+    // First, so that the arguments a test gives stay last, as it wrote them.
+    args.insert(args.begin(), "--stop-at-eof");
 #endif
+    args.insert(args.begin(), ZVTEST_ZELVANE);
     return args;
 }
 
