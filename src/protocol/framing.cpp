@@ -202,6 +202,9 @@ void logXSocketError(XSocket* s) {
     if (text != nullptr) {
         text[0] = '\0';
         getXSocketErrorText(s, text, size, &name);
+        // Windows system texts end in a line break; the log adds its own.
+        for (size_t n = std::strlen(text); n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r');)
+            text[--n] = '\0';
     }
     logMessage(LOG_ERROR, "%s", name);
     logMessage(LOG_ERROR, "    %s", text != nullptr ? text : "");

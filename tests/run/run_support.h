@@ -14,15 +14,10 @@ using namespace zvproc;
 inline std::string commandWindow(const std::string& out) {
     std::string kept, line;
     std::istringstream lines(out);
-    bool afterLog = false;
     while (std::getline(lines, line)) {
-        // A Windows system text ends in a line break of its own, which leaves
-        // an empty line after its log line.
-        const bool log = line.rfind("INFO: ", 0) == 0 || line.rfind("WARN: ", 0) == 0 ||
-                         line.rfind("ERROR: ", 0) == 0 || line.rfind("DEBUG: ", 0) == 0;
-        const bool logEnd = afterLog && line.empty();
-        afterLog = log;
-        if (log || logEnd) continue;
+        if (line.rfind("INFO: ", 0) == 0 || line.rfind("WARN: ", 0) == 0 ||
+            line.rfind("ERROR: ", 0) == 0 || line.rfind("DEBUG: ", 0) == 0)
+            continue;
         kept += line;
         if (!lines.eof()) kept += '\n';
     }
