@@ -180,30 +180,39 @@ int main(int argc, char** argv) {
     bool failed = false, allocated = false;
     for (int width : o.widths) {
         const StepFrames frames = stepFrames(width, width);
-        std::vector<RunResult> floorRuns, plainRuns, blockRuns;
-        // Interleaved, so that a slow spell of the machine hits all three alike.
+        std::vector<RunResult> floorRuns, plainRuns, blockRuns, cannedRuns, pipelinedRuns;
+        // Interleaved, so that a slow spell of the machine hits them all alike.
         for (int rep = 0; rep < o.reps; ++rep) {
             floorRuns.push_back(runBaseline(frames, o.warmup, o.steps, true));
             if (o.noDelayOff) plainRuns.push_back(runBaseline(frames, o.warmup, o.steps, false));
             blockRuns.push_back(runBlock(setup, width, o.warmup, o.steps));
+            cannedRuns.push_back(runCannedPeer(setup, frames, width, o.warmup, o.steps));
+            pipelinedRuns.push_back(runBlock(setup, width, o.warmup, o.steps, "PIPELINE=1\n"));
         }
-        const Summary floor = summarize(floorRuns), block = summarize(blockRuns);
+        const Summary floor = summarize(floorRuns), block = summarize(blockRuns),
+                      canned = summarize(cannedRuns), pipelined = summarize(pipelinedRuns);
         printRow(out, width, "loopback floor", floor, floor);
         if (o.noDelayOff)
             printRow(out, width, "loopback, TCP_NODELAY off", summarize(plainRuns), floor);
+        printRow(out, width, "block + canned peer", canned, floor);
         printRow(out, width, "block + stand-in solver", block, floor);
+        printRow(out, width, "  same, PIPELINE=1", pipelined, floor);
         if (block.ok)
             fprintf(out, "%7s  solver launch (start callback): %.1f ms; first step: %.0f us\n", "",
                     block.start * 1e3, block.firstStep * 1e6);
         fflush(out);
-        failed = failed || !floor.ok || !block.ok;
-        allocated = allocated || block.allocations > 0;
+        for (const Summary* s : {&floor, &block, &canned, &pipelined}) {
+            failed = failed || !s->ok;
+            allocated = allocated || s->allocations > 0;
+        }
     }
     failed = !benchSizing(out) || failed;
     if (!zvbench::allocationsCounted())
         fprintf(out, "\nallocations not counted: sanitizer build\n");
-    fprintf(out, "\nframes: %d inputs and outputs; ratio = block steps/s over floor steps/s\n",
-            o.widths.empty() ? 0 : o.widths.back());
+    fprintf(out,
+            "\nsignals: inputs and outputs each; ratio: steps/s over the loopback floor's "
+            "(two round trips per step);\ncanned peer: the floor's server answering the block, "
+            "so its ratio is the block's own cost;\nPIPELINE=1: one round trip per step\n");
 
     std::filesystem::current_path(home);
     std::error_code ignored;
