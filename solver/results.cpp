@@ -6,11 +6,15 @@
 
 namespace {
 
-// Rows reach the disk at least this often while a run goes on.
+// Rows reach the disk within about twice this while a run goes on.
 const std::chrono::milliseconds FLUSH_PERIOD(200);
 // A writer that falls this far behind (a slow disk) holds the solver back
 // instead of letting the queue grow without bound.
 const size_t MAX_QUEUED_NUMBERS = size_t(1) << 22;
+// Rows are left to gather until this many numbers wait, or the flush period
+// has passed: waking the writer for every row would cost each step a
+// thread switch on a machine with few cores.
+const size_t WAKE_QUEUED_NUMBERS = size_t(1) << 12;
 
 } // namespace
 
@@ -43,7 +47,7 @@ void ResultsFile::add(double time, const std::vector<double>& inputs,
     queued_.insert(queued_.end(), outputs.begin(), outputs.end());
     // A row is always whole, whatever the model's vectors hold.
     queued_.resize(queued_.size() + width_ - (1 + inputs.size() + outputs.size()), 0.0);
-    if (!busy_) wake_.notify_one();
+    if (!busy_ && queued_.size() >= WAKE_QUEUED_NUMBERS) wake_.notify_one();
 }
 
 void ResultsFile::flush() {
@@ -72,7 +76,10 @@ void ResultsFile::run() {
     auto flushedAt = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || flushAsked_ || !queued_.empty(); });
+        wake_.wait_for(lock, FLUSH_PERIOD, [&] {
+            return stop_ || flushAsked_ || queued_.size() >= WAKE_QUEUED_NUMBERS;
+        });
+        if (queued_.empty() && !stop_ && !flushAsked_) continue;
         rows.swap(queued_);
         bool flushing = flushAsked_ || stop_;
         bool stopping = stop_;
