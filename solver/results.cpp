@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "solver/platform.h"
 #include "solver/session.h"
 
 namespace {
@@ -71,6 +72,9 @@ void ResultsFile::close() {
 }
 
 void ResultsFile::run() {
+    // The block waits on the solver's answers, never on the rows: on a
+    // busy machine the writer must not take a core from either of them.
+    yieldToOtherThreads();
     std::vector<double> rows;
     std::string text;
     auto flushedAt = std::chrono::steady_clock::now();

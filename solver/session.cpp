@@ -288,7 +288,8 @@ class Link {
     bool rowPending_ = false; // the row of the last advance is still to be written
     // Returns packed while the next call was already in: they go out
     // together, so that a block that sends two calls at once wakes once.
-    std::vector<unsigned char> held_;
+    std::vector<unsigned char> held_ = std::vector<unsigned char>(16384);
+    int32_t heldLength_ = 0;
 };
 
 namespace {
@@ -315,10 +316,10 @@ bool Link::frameBuffered() const {
 
 bool Link::flushHeld() {
     bool ok = true;
-    if (!held_.empty()) {
-        ok = writeMessageData(socket_, held_.data(), static_cast<int32_t>(held_.size())) != 0;
+    if (heldLength_ > 0) {
+        ok = writeMessageData(socket_, held_.data(), heldLength_) != 0;
         if (!ok) logXSocketError(socket_);
-        held_.clear();
+        heldLength_ = 0;
     }
     return ok;
 }
@@ -334,15 +335,14 @@ void Link::writePendingRow() {
 // frames as they come.
 template <typename... Fields>
 bool Link::answerWith(MessageBuffer* call, bool cut, Fields... fields) {
-    const size_t at = held_.size();
-    if (!cut && config_.faults.empty() && (at > 0 || frameBuffered())) {
-        held_.resize(at + 8192);
+    if (!cut && config_.faults.empty() && (heldLength_ > 0 || frameBuffered())) {
+        const int32_t room = static_cast<int32_t>(held_.size()) - heldLength_;
         int32_t length = 0;
-        if (packReturnOf(held_.data() + at, 8192, &length, call->functionId, fields...)) {
-            held_.resize(at + size_t(length));
+        if (packReturnOf(held_.data() + heldLength_, room, &length, call->functionId, fields...)) {
+            heldLength_ += length;
             return true;
         }
-        held_.resize(at); // too long to hold: it goes out on its own
+        // Too long to hold: it goes out on its own, after those held.
     }
     return sendReturn(call, cut, [&] { return sendFunctionReturn(call, fields...); });
 }
@@ -626,7 +626,7 @@ bool Link::answer(MessageBuffer* call, bool cut) {
         // adv only has to come back changed; let it wrap instead of overflowing.
         adv = static_cast<int32_t>(static_cast<uint32_t>(adv) + 1u);
         const bool sent = answerWith(call, cut, &dt, &count, &inputs, &doneSim, &adv);
-        if (held_.empty()) writePendingRow(); // the return went out: the row follows it
+        if (heldLength_ == 0) writePendingRow(); // the return went out: the row follows it
         return sent;
     }
     case FID_SLOPEN:
