@@ -178,6 +178,8 @@ int main(int argc, char** argv) {
     fflush(out);
 
     bool failed = false, allocated = false;
+    std::string ownCost, pipelining; // "ratio at width, " for each width
+    long ownAllocations = 0, pipelinedAllocations = 0;
     for (int width : o.widths) {
         const StepFrames frames = stepFrames(width, width);
         std::vector<RunResult> floorRuns, plainRuns, blockRuns, cannedRuns, pipelinedRuns;
@@ -201,10 +203,30 @@ int main(int argc, char** argv) {
             fprintf(out, "%7s  solver launch (start callback): %.1f ms; first step: %.0f us\n", "",
                     block.start * 1e3, block.firstStep * 1e6);
         fflush(out);
+        if (floor.ok && canned.ok && pipelined.ok) {
+            char text[64];
+            snprintf(text, sizeof text, "%.2f at %d, ", canned.rate / floor.rate, width);
+            ownCost += text;
+            snprintf(text, sizeof text, "%.2f at %d, ", pipelined.rate / floor.rate, width);
+            pipelining += text;
+            ownAllocations = std::max(ownAllocations, canned.allocations);
+            pipelinedAllocations = std::max(pipelinedAllocations, pipelined.allocations);
+        }
         for (const Summary* s : {&floor, &block, &canned, &pipelined}) {
             failed = failed || !s->ok;
             allocated = allocated || s->allocations > 0;
         }
+    }
+    if (!ownCost.empty()) {
+        // The two figures the step's design is judged by.
+        fprintf(out,
+                "\nthe block's own cost (canned peer over floor): %s%ld allocations per step "
+                "(target 0.95)\n",
+                ownCost.c_str(), ownAllocations);
+        fprintf(out,
+                "one round trip per step (PIPELINE=1, stand-in solver, over floor): %s%ld "
+                "allocations per step (target 1.6)\n",
+                pipelining.c_str(), pipelinedAllocations);
     }
     failed = !benchSizing(out) || failed;
     if (!zvbench::allocationsCounted())
