@@ -34,6 +34,7 @@ bool ResultsFile::open(const std::string& path, size_t inputs, size_t outputs) {
     width_ = 1 + inputs + outputs;
     stop_ = flushAsked_ = busy_ = false;
     queued_.clear();
+    staged_.clear();
     worker_ = std::thread(&ResultsFile::run, this);
     return true;
 }
@@ -41,19 +42,32 @@ bool ResultsFile::open(const std::string& path, size_t inputs, size_t outputs) {
 void ResultsFile::add(double time, const std::vector<double>& inputs,
                       const std::vector<double>& outputs) {
     if (!file_) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    written_.wait(lock, [&] { return queued_.size() < MAX_QUEUED_NUMBERS; });
-    queued_.push_back(time);
-    queued_.insert(queued_.end(), inputs.begin(), inputs.end());
-    queued_.insert(queued_.end(), outputs.begin(), outputs.end());
+    staged_.push_back(time);
+    staged_.insert(staged_.end(), inputs.begin(), inputs.end());
+    staged_.insert(staged_.end(), outputs.begin(), outputs.end());
     // A row is always whole, whatever the model's vectors hold.
-    queued_.resize(queued_.size() + width_ - (1 + inputs.size() + outputs.size()), 0.0);
+    staged_.resize(staged_.size() + width_ - (1 + inputs.size() + outputs.size()), 0.0);
+    // The writer may hold the lock with the least of priorities: the rows
+    // wait here rather than the solver, until the queue is getting long.
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        if (staged_.size() < WAKE_QUEUED_NUMBERS) return;
+        lock.lock();
+    }
+    handOver(lock);
     if (!busy_ && queued_.size() >= WAKE_QUEUED_NUMBERS) wake_.notify_one();
+}
+
+void ResultsFile::handOver(std::unique_lock<std::mutex>& lock) {
+    written_.wait(lock, [&] { return queued_.size() < MAX_QUEUED_NUMBERS; });
+    queued_.insert(queued_.end(), staged_.begin(), staged_.end());
+    staged_.clear();
 }
 
 void ResultsFile::flush() {
     if (!file_) return;
     std::unique_lock<std::mutex> lock(mutex_);
+    handOver(lock);
     flushAsked_ = true;
     wake_.notify_one();
     written_.wait(lock, [&] { return !flushAsked_; });
@@ -62,7 +76,8 @@ void ResultsFile::flush() {
 void ResultsFile::close() {
     if (!file_) return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        handOver(lock);
         stop_ = true;
         wake_.notify_one();
     }
@@ -91,7 +106,9 @@ void ResultsFile::run() {
         written_.notify_all(); // room in the queue again
         lock.unlock();
 
-        text.resize(rows.size() * (RESULT_NUMBER_MAX + 1) + 1);
+        // Grown only, never cleared again: the text is overwritten row by row.
+        const size_t room = rows.size() * (RESULT_NUMBER_MAX + 1) + 1;
+        if (text.size() < room) text.resize(room);
         char* p = &text[0];
         for (size_t i = 0; i < rows.size(); ++i) {
             p = writeResultNumber(p, rows[i]);
