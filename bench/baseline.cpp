@@ -1,5 +1,7 @@
 // The floor: what two processes pay for the step's two synchronous round
-// trips on loopback, with nothing but the frames' bytes to move.
+// trips on loopback, with nothing but the frames' bytes to move. Its server
+// side, with returns prepared for the calls around the steps too, is also
+// the canned peer the block is measured against on its own.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +16,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "protocol/protocol.h"
 #include "remote/catalogue.h"
@@ -84,6 +87,77 @@ void boundWaits(int fd) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
+// A listening socket on 127.0.0.1, port of the system's choosing.
+int listenLoopback(sockaddr_in* address) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    *address = sockaddr_in{};
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof *address;
+    if (listener < 0 || bind(listener, (sockaddr*)address, size) != 0 ||
+        getsockname(listener, (sockaddr*)address, &size) != 0 || listen(listener, 1) != 0) {
+        if (listener >= 0) close(listener);
+        return -1;
+    }
+    return listener;
+}
+
+int acceptPeer(int listener, bool noDelay) {
+    pollfd waiting{listener, POLLIN, 0};
+    if (poll(&waiting, 1, 10000) != 1) return -1;
+    const int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return -1;
+    setNoDelay(fd, noDelay);
+    boundWaits(fd);
+    return fd;
+}
+
+// The solver's half of the steps: a call in, its return out, twice per
+// step. A call of another size than expected means the block sent something
+// else: the run ends rather than read out of step.
+bool serveSteps(int fd, const StepFrames& frames, int total) {
+    std::vector<unsigned char> in(frames.advanceCall.size() + frames.updateCall.size());
+    for (int i = 0; i < total; ++i) {
+        if (!readAll(fd, in.data(), frames.updateCall.size()) ||
+            memcmp(in.data(), frames.updateCall.data(), 8) != 0 ||
+            !writeAll(fd, frames.updateReturn) ||
+            !readAll(fd, in.data(), frames.advanceCall.size()) ||
+            memcmp(in.data(), frames.advanceCall.data(), 8) != 0 ||
+            !writeAll(fd, frames.advanceReturn))
+            return false;
+    }
+    return true;
+}
+
+uint32_t big32(const unsigned char* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// Everything but the steps, one frame at a time: the handshake, and each
+// call answered with its prepared return, until `calls` calls or the close.
+bool serveOthers(int fd, const std::map<uint16_t, std::vector<unsigned char>>& returns, int calls) {
+    static const std::vector<unsigned char> reply = {0, 0, 0, 2, 0, 0, 0, 3, 'O', 'K', 0};
+    std::vector<unsigned char> body;
+    while (calls > 0) {
+        unsigned char header[8];
+        if (!readAll(fd, header, 8)) return false;
+        const uint32_t flag = big32(header), length = big32(header + 4);
+        if (length > 65536) return false;
+        body.resize(length);
+        if (!readAll(fd, body.data(), length)) return false;
+        if (flag == FLAG_CLOSE) return true;
+        if (flag == FLAG_HANDSHAKE) {
+            if (!writeAll(fd, reply)) return false;
+            continue;
+        }
+        if (flag != FLAG_CALL || length < 2) return false;
+        const auto answer = returns.find(uint16_t(body[0] << 8 | body[1]));
+        if (answer == returns.end() || !writeAll(fd, answer->second)) return false;
+        --calls;
+    }
+    return true;
+}
+
 } // namespace
 
 StepFrames stepFrames(int inputs, int outputs) {
@@ -106,19 +180,32 @@ StepFrames stepFrames(int inputs, int outputs) {
     f.advanceReturn = capture([&](XSocket* s) {
         return sendMessage(s, FID_SLCZVPWR, 0, &delta, &n, &data, &doneSim, &adv);
     });
+    // The start's and the end's calls: the file is accepted, the duration
+    // unknown; the rest return nothing.
+    int32_t length = 0, accepted = 1;
+    char* text = nullptr;
+    double duration = -1.0;
+    f.otherReturns[FID_DATEXIST] = capture([&](XSocket* s) {
+        return sendMessage(s, FID_DATEXIST, 0, &length, &text, &accepted, &length, &text, &length,
+                           &text);
+    });
+    f.otherReturns[FID_SLZVIMAN] = capture([&](XSocket* s) {
+        return sendMessage(s, FID_SLZVIMAN, 0, &length, &text, &length, &text, &duration);
+    });
+    f.otherReturns[FID_SLCLOSE] =
+        capture([&](XSocket* s) { return sendMessage(s, FID_SLCLOSE, 0, &length); });
+    for (uint16_t id : {FID_SLOPEN, FID_CHECKBACK})
+        f.otherReturns[id] = capture([&](XSocket* s) { return sendMessage(s, id, 0); });
+    f.otherReturns[FID_SLCZVPWR] = f.advanceReturn;
     return f;
 }
 
 RunResult runBaseline(const StepFrames& frames, int warmup, int steps, bool noDelay) {
     RunResult result;
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address;
     socklen_t size = sizeof address;
-    if (listener < 0 || bind(listener, (sockaddr*)&address, size) != 0 ||
-        getsockname(listener, (sockaddr*)&address, &size) != 0 || listen(listener, 1) != 0) {
-        if (listener >= 0) close(listener);
+    const int listener = listenLoopback(&address);
+    if (listener < 0) {
         result.error = "cannot listen on 127.0.0.1";
         return result;
     }
@@ -126,22 +213,8 @@ RunResult runBaseline(const StepFrames& frames, int warmup, int steps, bool noDe
 
     const pid_t server = fork();
     if (server == 0) {
-        // The solver's half: a call in, its return out, twice per step.
-        pollfd waiting{listener, POLLIN, 0};
-        if (poll(&waiting, 1, 10000) != 1) _exit(1);
-        const int fd = accept(listener, nullptr, nullptr);
-        if (fd < 0) _exit(1);
-        setNoDelay(fd, noDelay);
-        boundWaits(fd);
-        std::vector<unsigned char> in(frames.advanceCall.size() + frames.updateCall.size());
-        for (int i = 0; i < total; ++i) {
-            if (!readAll(fd, in.data(), frames.updateCall.size()) ||
-                !writeAll(fd, frames.updateReturn) ||
-                !readAll(fd, in.data(), frames.advanceCall.size()) ||
-                !writeAll(fd, frames.advanceReturn))
-                _exit(1);
-        }
-        _exit(0);
+        const int fd = acceptPeer(listener, noDelay);
+        _exit(fd >= 0 && serveSteps(fd, frames, total) ? 0 : 1);
     }
     if (server < 0) {
         close(listener);
@@ -175,6 +248,46 @@ RunResult runBaseline(const StepFrames& frames, int warmup, int steps, bool noDe
     int status = 0;
     if (!result.ok) kill(server, SIGKILL);
     while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+RunResult runCannedPeer(const BlockSetup& setup, const StepFrames& frames, int width, int warmup,
+                        int steps) {
+    sockaddr_in address;
+    const int listener = listenLoopback(&address);
+    if (listener < 0) {
+        RunResult result;
+        result.error = "cannot listen on 127.0.0.1";
+        return result;
+    }
+    const pid_t server = fork();
+    if (server == 0) {
+        // DATEXIST, SLOPEN and SLZVIMAN; the steps; the final advance,
+        // SLCLOSE and CHECKBACK, then the close.
+        const int fd = acceptPeer(listener, true);
+        _exit(fd >= 0 && serveOthers(fd, frames.otherReturns, 3) &&
+                      serveSteps(fd, frames, warmup + steps) &&
+                      serveOthers(fd, frames.otherReturns, 4)
+                  ? 0
+                  : 1);
+    }
+    close(listener);
+    RunResult result;
+    if (server < 0) {
+        result.error = "cannot fork";
+        return result;
+    }
+    const std::string settings =
+        "HOST=127.0.0.1\nPORT=" + std::to_string(ntohs(address.sin_port)) + "\n";
+    result = runBlock(setup, width, warmup, steps, settings);
+    int status = 0;
+    if (!result.ok) kill(server, SIGKILL);
+    while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (result.ok && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        result.ok = false;
+        result.error = "the canned peer saw other frames than a run's";
     }
     return result;
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -73,10 +74,14 @@ std::string failure(const zvhost::CallResult& call, zvhost::Block& block, const 
 
 } // namespace
 
-RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps) {
+RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps,
+                   const std::string& zvlinkPrm) {
     RunResult result;
-    if (!writeModel(setup.folder, width)) {
-        result.error = "cannot write the model data file";
+    const std::string settingsFile = setup.folder + "/zvlink.prm";
+    std::remove(settingsFile.c_str());
+    if (!writeModel(setup.folder, width) ||
+        (!zvlinkPrm.empty() && !(std::ofstream(settingsFile) << zvlinkPrm))) {
+        result.error = "cannot write the model data file or zvlink.prm";
         return result;
     }
     void* library = dlopen(setup.mexFile.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -138,6 +143,7 @@ RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps) {
         result.error = error;
     }
     dlclose(library);
+    std::remove(settingsFile.c_str());
     return result;
 }
 

@@ -2,6 +2,8 @@
 // stand-in solver. Each run gives the time of every measured step.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,8 @@ struct RunResult {
 // given widths: the ZVUPDATE call and return, the SLCZVPWR call and return.
 struct StepFrames {
     std::vector<unsigned char> updateCall, updateReturn, advanceCall, advanceReturn;
+    // By function id: the returns of the calls of a run's start and end.
+    std::map<uint16_t, std::vector<unsigned char>> otherReturns;
 };
 StepFrames stepFrames(int inputs, int outputs);
 
@@ -40,7 +44,14 @@ struct BlockSetup {
 };
 
 // The block's callbacks in the order Simulink calls them, through the host
-// API, against the solver it launches.
-RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps);
+// API, against the solver it launches, or the one zvlinkPrm (the text of
+// zvlink.prm; empty: no file) sends it to.
+RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps,
+                   const std::string& zvlinkPrm = "");
+
+// The block against the floor's own server side, which answers its frames
+// with returns prepared in advance: what is left is the block's own cost.
+RunResult runCannedPeer(const BlockSetup& setup, const StepFrames& frames, int width, int warmup,
+                        int steps);
 
 } // namespace zvbench

@@ -2,15 +2,20 @@
 
 #include <chrono>
 
+#include "solver/platform.h"
 #include "solver/session.h"
 
 namespace {
 
-// Rows reach the disk at least this often while a run goes on.
+// Rows reach the disk within about twice this while a run goes on.
 const std::chrono::milliseconds FLUSH_PERIOD(200);
 // A writer that falls this far behind (a slow disk) holds the solver back
 // instead of letting the queue grow without bound.
 const size_t MAX_QUEUED_NUMBERS = size_t(1) << 22;
+// Rows are left to gather until this many numbers wait, or the flush period
+// has passed: waking the writer for every row would cost each step a
+// thread switch on a machine with few cores.
+const size_t WAKE_QUEUED_NUMBERS = size_t(1) << 12;
 
 } // namespace
 
@@ -29,6 +34,7 @@ bool ResultsFile::open(const std::string& path, size_t inputs, size_t outputs) {
     width_ = 1 + inputs + outputs;
     stop_ = flushAsked_ = busy_ = false;
     queued_.clear();
+    staged_.clear();
     worker_ = std::thread(&ResultsFile::run, this);
     return true;
 }
@@ -36,19 +42,32 @@ bool ResultsFile::open(const std::string& path, size_t inputs, size_t outputs) {
 void ResultsFile::add(double time, const std::vector<double>& inputs,
                       const std::vector<double>& outputs) {
     if (!file_) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    written_.wait(lock, [&] { return queued_.size() < MAX_QUEUED_NUMBERS; });
-    queued_.push_back(time);
-    queued_.insert(queued_.end(), inputs.begin(), inputs.end());
-    queued_.insert(queued_.end(), outputs.begin(), outputs.end());
+    staged_.push_back(time);
+    staged_.insert(staged_.end(), inputs.begin(), inputs.end());
+    staged_.insert(staged_.end(), outputs.begin(), outputs.end());
     // A row is always whole, whatever the model's vectors hold.
-    queued_.resize(queued_.size() + width_ - (1 + inputs.size() + outputs.size()), 0.0);
-    if (!busy_) wake_.notify_one();
+    staged_.resize(staged_.size() + width_ - (1 + inputs.size() + outputs.size()), 0.0);
+    // The writer may hold the lock with the least of priorities: the rows
+    // wait here rather than the solver, until the queue is getting long.
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        if (staged_.size() < WAKE_QUEUED_NUMBERS) return;
+        lock.lock();
+    }
+    handOver(lock);
+    if (!busy_ && queued_.size() >= WAKE_QUEUED_NUMBERS) wake_.notify_one();
+}
+
+void ResultsFile::handOver(std::unique_lock<std::mutex>& lock) {
+    written_.wait(lock, [&] { return queued_.size() < MAX_QUEUED_NUMBERS; });
+    queued_.insert(queued_.end(), staged_.begin(), staged_.end());
+    staged_.clear();
 }
 
 void ResultsFile::flush() {
     if (!file_) return;
     std::unique_lock<std::mutex> lock(mutex_);
+    handOver(lock);
     flushAsked_ = true;
     wake_.notify_one();
     written_.wait(lock, [&] { return !flushAsked_; });
@@ -57,7 +76,8 @@ void ResultsFile::flush() {
 void ResultsFile::close() {
     if (!file_) return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        handOver(lock);
         stop_ = true;
         wake_.notify_one();
     }
@@ -67,12 +87,18 @@ void ResultsFile::close() {
 }
 
 void ResultsFile::run() {
+    // The block waits on the solver's answers, never on the rows: on a
+    // busy machine the writer must not take a core from either of them.
+    yieldToOtherThreads();
     std::vector<double> rows;
     std::string text;
     auto flushedAt = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || flushAsked_ || !queued_.empty(); });
+        wake_.wait_for(lock, FLUSH_PERIOD, [&] {
+            return stop_ || flushAsked_ || queued_.size() >= WAKE_QUEUED_NUMBERS;
+        });
+        if (queued_.empty() && !stop_ && !flushAsked_) continue;
         rows.swap(queued_);
         bool flushing = flushAsked_ || stop_;
         bool stopping = stop_;
@@ -80,7 +106,9 @@ void ResultsFile::run() {
         written_.notify_all(); // room in the queue again
         lock.unlock();
 
-        text.resize(rows.size() * (RESULT_NUMBER_MAX + 1) + 1);
+        // Grown only, never cleared again: the text is overwritten row by row.
+        const size_t room = rows.size() * (RESULT_NUMBER_MAX + 1) + 1;
+        if (text.size() < room) text.resize(room);
         char* p = &text[0];
         for (size_t i = 0; i < rows.size(); ++i) {
             p = writeResultNumber(p, rows[i]);

@@ -29,6 +29,8 @@ class ResultsFile {
 
   private:
     void run();
+    // Moves the staged rows to the queue; the lock is held.
+    void handOver(std::unique_lock<std::mutex>& lock);
 
     FILE* file_ = nullptr;
     size_t width_ = 0; // numbers per row
@@ -37,6 +39,7 @@ class ResultsFile {
     std::condition_variable wake_;    // rows queued, or a flush or stop asked for
     std::condition_variable written_; // the worker has caught up
     std::vector<double> queued_;      // whole rows, width_ numbers each
+    std::vector<double> staged_;      // rows not yet queued; the solver's thread only
     bool flushAsked_ = false;
     bool stop_ = false;
     bool busy_ = false;

@@ -258,6 +258,10 @@ class Link {
     bool answer(MessageBuffer* call, bool cut);
     bool sendFrame(const std::function<int(XSocket*)>& write, SendMode mode = SendMode::Whole);
     bool sendReturn(MessageBuffer* call, bool cut, const std::function<int()>& send);
+    template <typename... Fields> bool answerWith(MessageBuffer* call, bool cut, Fields... fields);
+    bool frameBuffered() const;
+    bool flushHeld();
+    void writePendingRow();
     void closeLinkFromHere(const char* why);
     const Fault* faultFor(FaultKind kind, uint16_t id) const;
 
@@ -282,7 +286,66 @@ class Link {
     bool running_ = false;
     ResultsFile results_;
     bool rowPending_ = false; // the row of the last advance is still to be written
+    // Returns packed while the next call was already in: they go out
+    // together, so that a block that sends two calls at once wakes once.
+    std::vector<unsigned char> held_ = std::vector<unsigned char>(16384);
+    int32_t heldLength_ = 0;
 };
+
+namespace {
+
+// id is an int: va_start needs a last parameter that is not promoted.
+int packReturnOf(unsigned char* frame, int32_t capacity, int32_t* length, int id, ...) {
+    va_list args;
+    va_start(args, id);
+    int ok = packFunctionMessage(static_cast<uint16_t>(id), args, 0, frame, capacity, length);
+    va_end(args);
+    return ok;
+}
+
+} // namespace
+
+// Whether a whole frame has arrived that the solver has not read yet.
+bool Link::frameBuffered() const {
+    const int32_t held = socket_->readAheadEnd - socket_->readAheadStart;
+    if (held < 8) return false;
+    const unsigned char* p =
+        reinterpret_cast<const unsigned char*>(socket_->readAhead + socket_->readAheadStart);
+    return int64_t(held) - 8 >= int64_t(bigEndian32(p + 4));
+}
+
+bool Link::flushHeld() {
+    bool ok = true;
+    if (heldLength_ > 0) {
+        ok = writeMessageData(socket_, held_.data(), heldLength_) != 0;
+        if (!ok) logXSocketError(socket_);
+        heldLength_ = 0;
+    }
+    return ok;
+}
+
+// Written once the return is on its way: the block need not wait for it.
+void Link::writePendingRow() {
+    if (rowPending_) writeResults();
+    rowPending_ = false;
+}
+
+// The return of call with these fields, held back when the next call is
+// already in (or joining returns held back before it) and no fault asks for
+// frames as they come.
+template <typename... Fields>
+bool Link::answerWith(MessageBuffer* call, bool cut, Fields... fields) {
+    if (!cut && config_.faults.empty() && (heldLength_ > 0 || frameBuffered())) {
+        const int32_t room = static_cast<int32_t>(held_.size()) - heldLength_;
+        int32_t length = 0;
+        if (packReturnOf(held_.data() + heldLength_, room, &length, call->functionId, fields...)) {
+            heldLength_ += length;
+            return true;
+        }
+        // Too long to hold: it goes out on its own, after those held.
+    }
+    return sendReturn(call, cut, [&] { return sendFunctionReturn(call, fields...); });
+}
 
 bool Link::serve() {
     // The protocol writes each message in several small pieces; without this
@@ -317,11 +380,16 @@ bool Link::serve() {
             if (!drain(length)) break;
         }
     }
+    flushHeld();
     if (running_) console_.line("Simulation ended at time %g.", sim_.time);
     return closedByBlock_;
 }
 
 bool Link::nextFrame(uint32_t* flag, int32_t* length) {
+    if (!frameBuffered()) {
+        flushHeld(); // a failed write shows in the wait or the read
+        writePendingRow();
+    }
     if (!waitReadable(socket_)) {
         if (solverStopRequested)
             console_.line("Stopped by a signal.");
@@ -462,6 +530,7 @@ bool Link::handleCall(int32_t length) {
 }
 
 bool Link::sendFrame(const std::function<int(XSocket*)>& write, SendMode mode) {
+    if (!flushHeld()) return false; // frames leave in the order they were made
     if (!byteByByte_ && mode == SendMode::Whole) {
         if (write(socket_)) return true;
         logXSocketError(socket_);
@@ -545,21 +614,19 @@ bool Link::answer(MessageBuffer* call, bool cut) {
             if (f.kind == FaultKind::TooManyOutputs) out.resize(static_cast<size_t>(f.count), 0.0);
         count = static_cast<int32_t>(out.size());
         values = out.data();
-        return sendReturn(call, cut, [&] { return sendFunctionReturn(call, &count, &values); });
+        return answerWith(call, cut, &count, &values);
     }
     case FID_SLCZVPWR: {
         double dt = 0.0;
         int32_t count = 0, doneSim = 0, adv = 0;
         double* inputs = nullptr;
         if (!unpackFunctionCall(call, &dt, &count, &inputs, &doneSim, &adv)) return false;
+        writePendingRow(); // the rows stay in the order of the advances
         advance(dt, inputs, count, &doneSim);
         // adv only has to come back changed; let it wrap instead of overflowing.
         adv = static_cast<int32_t>(static_cast<uint32_t>(adv) + 1u);
-        const bool sent = sendReturn(call, cut, [&] {
-            return sendFunctionReturn(call, &dt, &count, &inputs, &doneSim, &adv);
-        });
-        if (rowPending_) writeResults();
-        rowPending_ = false;
+        const bool sent = answerWith(call, cut, &dt, &count, &inputs, &doneSim, &adv);
+        if (heldLength_ == 0) writePendingRow(); // the return went out: the row follows it
         return sent;
     }
     case FID_SLOPEN:
@@ -626,6 +693,7 @@ void Link::writeResults() {
 }
 
 void Link::closeResults() {
+    writePendingRow();
     results_.close();
 }
 

@@ -168,6 +168,9 @@ class ZVHOST_API Block {
     std::vector<double> rwork_;
     std::vector<void*> pwork_;
     std::vector<double> sizesVector_;
+    // The right-hand arguments of callback calls (t, x, u, flag), made at
+    // the first call and refilled for each: a step costs the host no heap.
+    ArrayPtr callArgs_[4];
 };
 
 } // namespace zvhost

@@ -97,11 +97,16 @@ CallResult Block::initializeSizes(MexEntry entry) {
 
 CallResult Block::callFlag(MexEntry entry, double flag, int callArg) {
     S_.sizes[SS_SIZES_CALL_ARG] = callArg;
-    ArrayPtr t = makeScalar(info_.t);
-    ArrayPtr x(mxCreateDoubleMatrix(0, 0, mxREAL));
-    ArrayPtr u(mxCreateDoubleMatrix(0, 0, mxREAL));
-    ArrayPtr f = makeScalar(flag);
-    const mxArray* prhs[4] = {t.get(), x.get(), u.get(), f.get()};
+    if (!callArgs_[0]) {
+        callArgs_[0] = makeScalar(0.0);
+        callArgs_[1].reset(mxCreateDoubleMatrix(0, 0, mxREAL));
+        callArgs_[2].reset(mxCreateDoubleMatrix(0, 0, mxREAL));
+        callArgs_[3] = makeScalar(0.0);
+    }
+    mxGetPr(callArgs_[0].get())[0] = info_.t;
+    mxGetPr(callArgs_[3].get())[0] = flag;
+    const mxArray* prhs[4] = {callArgs_[0].get(), callArgs_[1].get(), callArgs_[2].get(),
+                              callArgs_[3].get()};
     // Simulink hands the SimStruct over in the second left-hand slot.
     mxArray* plhs[2] = {nullptr, reinterpret_cast<mxArray*>(&S_)};
     return callMex(entry, -1, plhs, 4, prhs);

@@ -207,7 +207,7 @@ void mdlUpdate(SimStruct* S, int /*tid*/) {
     for (int i = 0; i < nIn; ++i)
         inputs[i] = *u[i];
 
-    zvAdvance(deltaSim, inputs, nIn, &doneSim, &adv);
+    zvAdvanceThenUpdate(deltaSim, inputs, nIn, &doneSim, &adv);
     *advp = adv;
     if (doneSim == -2) {
         runStatus = RUN_SOLVER_COMPLETED;

@@ -86,7 +86,13 @@ int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list 
     int sent = sendFunctionMessage(link, id, sendArgs, 1);
     va_end(sendArgs);
     if (!sent) return 0;
+    return vawaitRemoteReturn(link, handler, id, args);
+}
 
+int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
+    if (!link) return 0;
+    // Whatever comes of the wait, that return is no longer on its way.
+    if (linkState.aheadId == id) linkState.aheadId = 0;
     for (;;) {
         logMessage(LOG_DEBUG, "sent function!  waiting for reply...");
         uint32_t flag = 0;
@@ -191,6 +197,7 @@ void closeLink(void) {
         linkState.socket = nullptr;
         releaseXSocket(s);
     }
+    linkState.aheadId = 0;
     if (linkState.socketsStarted) {
         stopXSockets();
         linkState.socketsStarted = 0;

@@ -56,6 +56,25 @@ XSocket* currentLink(void);
 // promoted.
 int callRemote(XSocket* link, LinkMessageHandler handler, int id, ...);
 int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
+// The second half of a call: waits for the return of call id, already sent.
+int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
+
+// ---- a call sent ahead ----
+// A call whose arguments are known a step early can travel in the same
+// write as the call before it; its return is then taken when it is wanted.
+// The solver answers in order, so that return must be taken before any
+// other call is sent.
+//
+// Whether the link was started with PIPELINE=1 in the settings.
+int linkPipelined(void);
+// The call sent ahead whose return has not been taken; 0 when none.
+uint16_t callAheadOutstanding(void);
+// Sends call id and, in the same write, aheadFrame (the whole frame of call
+// aheadId, from packFunctionMessage), then waits for id's return as
+// callRemote does. aheadId's return stays on its way until
+// vawaitRemoteReturn takes it.
+int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args,
+                     uint16_t aheadId, const unsigned char* aheadFrame, int32_t aheadLength);
 int processMessage(uint32_t byteFlag, int32_t length);
 int refuseIncomingCall(int32_t length);
 int onLinkClosedBySolver(void);

@@ -13,6 +13,11 @@ struct LinkState {
     // Seconds the connect, the handshake reply and each return may take;
     // 0: no limit. From the settings of the link's start.
     int32_t replyTimeout;
+    // PIPELINE of the settings of the link's start.
+    int32_t pipeline;
+    // The call sent ahead whose return is still on its way (0: none). It
+    // is the next frame the solver sends, after the returns already awaited.
+    uint16_t aheadId;
 };
 
 extern LinkState linkState;

@@ -100,7 +100,13 @@ void handleLine(char* line, LinkSettings* settings) {
         settings->port = parsePort(value);
     else if (sameKey(key, "VERSION"))
         copyCut(settings->version, sizeof settings->version, value);
-    else if (sameKey(key, "TIMEOUT")) {
+    else if (sameKey(key, "PIPELINE")) {
+        // Only the two values: a typo must not switch the step mode silently.
+        if (strcmp(value, "0") == 0 || strcmp(value, "1") == 0)
+            settings->pipeline = value[0] - '0';
+        else
+            logMessage(LOG_WARN, "Skipping invalid line: %s", key);
+    } else if (sameKey(key, "TIMEOUT")) {
         if (!parseTimeout(value, &settings->timeout))
             logMessage(LOG_WARN, "Skipping invalid line: %s", key);
     } else
@@ -115,6 +121,7 @@ int readLinkSettings(const char* path, LinkSettings* settings) {
     settings->version[0] = '\0';
     settings->port = 0;
     settings->timeout = 0;
+    settings->pipeline = 0;
     if (!path) return 0;
 
     FILE* file = fopen(path, "r");

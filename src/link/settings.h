@@ -11,6 +11,9 @@ struct LinkSettings {
     // Seconds the connect, the handshake reply and each call's return may
     // take; 0: no limit.
     int32_t timeout;
+    // 1: each step's advance sends the next step's output request with it,
+    // so that a step costs one round trip instead of two.
+    int32_t pipeline;
 };
 
 #define LINK_SETTINGS_FILE "zvlink.prm"
@@ -20,7 +23,8 @@ struct LinkSettings {
 // 1 when the whole file was read and gave a host and a non-zero port, else 0.
 int readLinkSettings(const char* path, LinkSettings* settings);
 // What the link start uses when readLinkSettings answered 0: launch mode on a
-// port of the system's choosing; VERSION and TIMEOUT lines that were read are kept.
+// port of the system's choosing; VERSION, TIMEOUT and PIPELINE lines that were
+// read are kept.
 void applyLinkDefaults(LinkSettings* settings);
 // The version to launch: the settings' own, or the default when empty.
 const char* linkVersion(const LinkSettings* settings);

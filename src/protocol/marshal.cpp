@@ -272,7 +272,58 @@ int takeReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
     return ok ? RETURN_UNPACKED : RETURN_REFUSED;
 }
 
+// Sizes the message: the measuring pass writes nothing, with limit 0 every
+// field only adds its size to total. Its body length, or -1.
+int64_t measureMessage(MessageBuffer* buffer, va_list args, int isCall) {
+    int ok = checkSignature(buffer->signature) == -1 && walkCopy(buffer, args, isCall, 1);
+    const size_t signatureBytes = std::strlen(buffer->signature) + 1;
+    const int64_t length = 4 + int64_t(signatureBytes) + buffer->total;
+    if (!ok || signatureBytes > UINT16_MAX || length > INT32_MAX) {
+        logMessage(LOG_DEBUG, "error calculating function header");
+        return -1;
+    }
+    buffer->limit = static_cast<int32_t>(length);
+    buffer->total = 0;
+    return length;
+}
+
+// The id, the signature length and the signature, then the fields.
+int transferMessage(MessageBuffer* buffer, va_list args, int isCall) {
+    const size_t signatureBytes = std::strlen(buffer->signature) + 1;
+    uint16_t head[2] = {buffer->functionId, static_cast<uint16_t>(signatureBytes)};
+    void* slot = head;
+    void* signature = const_cast<char*>(buffer->signature);
+    return transferField(buffer, &slot, 2, 2, FIELD_SEND) &&
+           transferField(buffer, &signature, 1, static_cast<int32_t>(signatureBytes), FIELD_SEND) &&
+           walkCopy(buffer, args, isCall, 1);
+}
+
+// The measured message as one frame in memory of 8 + its length bytes.
+int packMeasured(MessageBuffer* buffer, va_list args, int isCall, unsigned char* frame) {
+    putBig32(frame, isCall ? FLAG_CALL : FLAG_RETURN);
+    putBig32(frame + 4, static_cast<uint32_t>(buffer->limit));
+    buffer->stage = frame + 8;
+    if (!transferMessage(buffer, args, isCall) || buffer->total != buffer->limit) {
+        // The fields changed between the passes, or a data pointer is missing.
+        logMessage(LOG_DEBUG, "error calculating function header");
+        return 0;
+    }
+    return 1;
+}
+
 } // namespace
+
+int packFunctionMessage(uint16_t id, va_list args, int isCall, unsigned char* frame,
+                        int32_t capacity, int32_t* frameLength) {
+    MessageBuffer buffer = {};
+    buffer.functionId = id;
+    buffer.signature = functionSignature(id);
+    const int64_t length = measureMessage(&buffer, args, isCall);
+    if (length < 0 || 8 + length > capacity || !packMeasured(&buffer, args, isCall, frame))
+        return 0;
+    *frameLength = static_cast<int32_t>(8 + length);
+    return 1;
+}
 
 int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
     // Sending receives nothing, so the buffer owns no chunks and can live here.
@@ -280,46 +331,20 @@ int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
     buffer.socket = s;
     buffer.functionId = id;
     buffer.signature = functionSignature(id);
+    const int64_t length = measureMessage(&buffer, args, isCall);
+    if (length < 0) return 0;
 
-    // The measuring pass writes nothing: with limit 0 every field only adds
-    // its size to total.
-    int ok = checkSignature(buffer.signature) == -1 && walkCopy(&buffer, args, isCall, 1);
-    const size_t signatureBytes = std::strlen(buffer.signature) + 1;
-    const int64_t length = 4 + int64_t(signatureBytes) + buffer.total;
-    if (!ok || signatureBytes > UINT16_MAX || length > INT32_MAX) {
-        logMessage(LOG_DEBUG, "error calculating function header");
-        return 0;
-    }
-    buffer.limit = static_cast<int32_t>(length);
-    buffer.total = 0;
-
-    const uint32_t byteFlag = isCall ? FLAG_CALL : FLAG_RETURN;
-    uint16_t head[2] = {id, static_cast<uint16_t>(signatureBytes)};
-    void* slot = head;
-    void* signature = const_cast<char*>(buffer.signature);
+    int ok = 0;
     if (8 + length <= MESSAGE_STAGE_BYTES) {
         // The whole frame in one write: the peer wakes once per message,
         // and with no delay on the socket one message is one segment.
         unsigned char frame[MESSAGE_STAGE_BYTES];
-        putBig32(frame, byteFlag);
-        putBig32(frame + 4, static_cast<uint32_t>(length));
-        buffer.stage = frame + 8;
-        ok = transferField(&buffer, &slot, 2, 2, FIELD_SEND) &&
-             transferField(&buffer, &signature, 1, static_cast<int32_t>(signatureBytes),
-                           FIELD_SEND) &&
-             walkCopy(&buffer, args, isCall, 1) && buffer.total == buffer.limit;
-        if (!ok) {
-            // The fields changed between the passes, or a data pointer is missing.
-            logMessage(LOG_DEBUG, "error calculating function header");
-            return 0;
-        }
+        if (!packMeasured(&buffer, args, isCall, frame)) return 0;
         ok = writeMessageFrame(s, frame, static_cast<int32_t>(8 + length));
     } else {
-        ok = writeMessageHeader(s, byteFlag, static_cast<uint32_t>(length)) &&
-             transferField(&buffer, &slot, 2, 2, FIELD_SEND) &&
-             transferField(&buffer, &signature, 1, static_cast<int32_t>(signatureBytes),
-                           FIELD_SEND) &&
-             walkCopy(&buffer, args, isCall, 1);
+        ok = writeMessageHeader(s, isCall ? FLAG_CALL : FLAG_RETURN,
+                                static_cast<uint32_t>(length)) &&
+             transferMessage(&buffer, args, isCall);
     }
     if (!ok) logXSocketError(s);
     return ok;

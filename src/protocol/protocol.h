@@ -77,6 +77,10 @@ int transferField(MessageBuffer* buffer, void** slot, int elementSize, int32_t c
 int checkSignature(const char* text);
 int walkSignature(MessageBuffer* buffer, va_list args, int isCall, int sending);
 int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall);
+// The frame sendFunctionMessage would send, header included, written into
+// frame instead; 0 when it does not fit in capacity bytes.
+int packFunctionMessage(uint16_t id, va_list args, int isCall, unsigned char* frame,
+                        int32_t capacity, int32_t* frameLength);
 MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length);
 // Like receiveFunctionHeader, but takes the whole body of length bytes off
 // the stream first (in one read where it can), so that the fields are then

@@ -7,22 +7,66 @@
 #include "link/link.h"
 #include "link/settings.h"
 #include "log/zvlog.h"
+#include "protocol/protocol.h"
 #include "remote/catalogue.h"
 #include "remote/stubs.h"
 
 namespace {
 
+// id is an int: va_start needs a last parameter that is not promoted.
+int awaitReturn(XSocket* link, int id, ...) {
+    va_list args;
+    va_start(args, id);
+    int ok = vawaitRemoteReturn(link, processMessage, static_cast<uint16_t>(id), args);
+    va_end(args);
+    return ok;
+}
+
+// The return of the ZVUPDATE sent ahead of this step, into values.
+int takeUpdateAhead(XSocket* link, double* values) {
+    int32_t received = ZVUPDATE_CAPACITY;
+    double* elements = values;
+    if (awaitReturn(link, FID_ZVUPDATE, &received, &elements)) return 1;
+    reportCallError("ZVUPDATE");
+    return 0;
+}
+
+// A call other than the awaited one: the return sent ahead comes first, and
+// nobody wants its values any more.
+int settleCallAhead(XSocket* link) {
+    if (callAheadOutstanding() != FID_ZVUPDATE) return callAheadOutstanding() == 0;
+    double unused[ZVUPDATE_CAPACITY];
+    return takeUpdateAhead(link, unused);
+}
+
 // 1 when the return arrived. A failure is reported here, except when no
 // link could be started: that has been reported already.
-// id is an int: va_start needs a last parameter that is not promoted.
 int invoke(const char* failureName, int id, ...) {
     XSocket* link = getLink();
-    if (!link) return 0;
+    if (!link || !settleCallAhead(link)) return 0;
     va_list args;
     va_start(args, id);
     int ok = vcallRemote(link, processMessage, static_cast<uint16_t>(id), args);
     va_end(args);
     if (!ok) reportCallError(failureName);
+    return ok;
+}
+
+int packCall(unsigned char* frame, int32_t capacity, int32_t* length, int id, ...) {
+    va_list args;
+    va_start(args, id);
+    int ok = packFunctionMessage(static_cast<uint16_t>(id), args, 1, frame, capacity, length);
+    va_end(args);
+    return ok;
+}
+
+int callAhead(XSocket* link, const unsigned char* ahead, int32_t aheadLength, int aheadId, int id,
+              ...) {
+    va_list args;
+    va_start(args, id);
+    int ok = vcallRemoteAhead(link, processMessage, static_cast<uint16_t>(id), args,
+                              static_cast<uint16_t>(aheadId), ahead, aheadLength);
+    va_end(args);
     return ok;
 }
 
@@ -89,6 +133,11 @@ int32_t zvFileCheck(const char* fileName, const char* product, const char* versi
 void zvUpdate(double* values, int32_t count) {
     (void)count; // the solver says how many it sends; the room is fixed
     logMessage(LOG_DEBUG, "Called zvUpdate");
+    XSocket* link = currentLink();
+    if (link && callAheadOutstanding() == FID_ZVUPDATE) {
+        takeUpdateAhead(link, values);
+        return;
+    }
     int32_t received = ZVUPDATE_CAPACITY;
     double* elements = values;
     invoke("ZVUPDATE", FID_ZVUPDATE, &received, &elements);
@@ -102,6 +151,29 @@ void zvAdvance(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSi
     logMessage(LOG_TRACE, "adv       : %d", *adv);
     double* elements = sent(inputs);
     invoke("SLCZVPWR", FID_SLCZVPWR, &DeltaSim, &n, &elements, doneSim, adv);
+}
+
+void zvAdvanceThenUpdate(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSim,
+                         int32_t* adv) {
+    XSocket* link = currentLink();
+    unsigned char ahead[64];
+    int32_t aheadLength = 0;
+    int32_t room = ZVUPDATE_CAPACITY;
+    double* none = nullptr; // an [o] array: nothing of it travels in the call
+    if (!link || !linkPipelined() || callAheadOutstanding() ||
+        !packCall(ahead, sizeof ahead, &aheadLength, FID_ZVUPDATE, &room, &none)) {
+        zvAdvance(DeltaSim, inputs, n, doneSim, adv);
+        return;
+    }
+    logMessage(LOG_DEBUG, "Called zvAdvance");
+    logMessage(LOG_TRACE, "DeltaSim  : %g", DeltaSim);
+    logMessage(LOG_TRACE, "n         : %d", n);
+    logMessage(LOG_TRACE, "doneSim   : %d", *doneSim);
+    logMessage(LOG_TRACE, "adv       : %d", *adv);
+    double* elements = sent(inputs);
+    if (!callAhead(link, ahead, aheadLength, FID_ZVUPDATE, FID_SLCZVPWR, &DeltaSim, &n, &elements,
+                   doneSim, adv))
+        reportCallError("SLCZVPWR");
 }
 
 void slClose(int32_t sl) {

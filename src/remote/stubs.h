@@ -26,6 +26,11 @@ int32_t zvFileCheck(const char* fileName, const char* product, const char* versi
 void zvUpdate(double* values, int32_t count);
 // Sends doneSim and adv and replaces them with the solver's values.
 void zvAdvance(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSim, int32_t* adv);
+// zvAdvance of a step. When the link pipelines steps, the next step's
+// zvUpdate call goes out in the same write, and that zvUpdate then only
+// takes its return; any other call takes and drops that return first.
+void zvAdvanceThenUpdate(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSim,
+                         int32_t* adv);
 void slClose(int32_t sl);
 void zvCheckBack(void);
 

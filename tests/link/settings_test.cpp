@@ -32,6 +32,7 @@ TEST(LinkSettingsFile, ContentsToRecord) {
     const std::string h70(70, 'h');
     const struct {
         std::string file, record, warnings = ""; // record: "ok host:port version"
+        int pipeline = 0;
     } cases[] = {
         {"# lab\n  host = LOCALHOST \r\nPort=4711 tail\n\nvErSiOn\t=\t7.0.2\n",
          "1 LOCALHOST:4711 7.0.2"},
@@ -50,6 +51,10 @@ TEST(LinkSettingsFile, ContentsToRecord) {
              KEPT_CR +
              "\n\nWARN: Skipping invalid line: \n\n"
              "WARN: Skipping unknown attribute: colour\nWARN: Skipping invalid line: last\n"},
+        // Only 0 and 1 switch the step mode; the last valid line wins.
+        {"pipeline = 1 \nPIPELINE=yes\nPIPELINE=2\n", "0 :0 ",
+         "WARN: Skipping invalid line: PIPELINE\nWARN: Skipping invalid line: PIPELINE\n", 1},
+        {"PIPELINE=1\nHOST=h\nPORT=1\nPIPELINE=0\n", "1 h:1 ", "", 0},
     };
     zvtest::LogSandbox sandbox;
     for (const auto& c : cases) {
@@ -61,6 +66,7 @@ TEST(LinkSettingsFile, ContentsToRecord) {
                   c.record)
             << c.file;
         EXPECT_EQ(log, c.warnings) << c.file;
+        EXPECT_EQ(s.pipeline, c.pipeline) << c.file;
     }
 
     // TIMEOUT: whole seconds, at most a day; a negative value is refused.

@@ -3,6 +3,7 @@
 #include "link/link_test_support.h"
 
 #include <stdexcept>
+#include <thread>
 
 #include "remote/catalogue.h"
 #include "remote/stubs.h"
@@ -167,4 +168,78 @@ TEST_F(StubFailure, CallbackThatDoesNotReturnLeavesNothingBehind) {
     aimAt("127.0.0.1", closedPort());
     EXPECT_THROW(slOpen(), std::runtime_error); // no link can be started
     EXPECT_EQ(calls(), (std::vector<int>{0, -1}));
+}
+
+// PIPELINE=1: the advance carries the next output request in the same
+// write; the output request then only takes its return, and any other call
+// takes and drops it first. Without the setting the advance goes alone.
+TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
+    const Bytes advanceCall =
+        frame(3, fn(15) + beDouble(0.5) + be32(1) + beDouble(3) + ints({0, 4}));
+    const Bytes advanceReturn = frame(4, fn(15) + ints({0, 5}));
+    const Bytes updateCall = frame(3, fn(14));
+    const Bytes updateReturn = frame(4, fn(14) + be32(2) + beDouble(1.5) + beDouble(-2));
+    const Bytes closeCall = frame(3, fn(16) + be32(0));
+    const double inputs[] = {3};
+    auto advance = [&] {
+        int32_t doneSim = 0, adv = 4;
+        zvAdvanceThenUpdate(0.5, inputs, 1, &doneSim, &adv);
+        EXPECT_EQ(adv, 5);
+    };
+    auto update = [&](std::vector<double> expected) {
+        double outputs[ZVUPDATE_CAPACITY] = {0, 0, 7};
+        zvUpdate(outputs, 3);
+        EXPECT_EQ(std::vector<double>(outputs, outputs + 3), expected);
+    };
+    const std::vector<double> answered = {1.5, -2, 7};
+    for (const bool pipelined : {false, true}) {
+        SCOPED_TRACE(pipelined);
+        calls().clear();
+        std::vector<Bytes> sent;
+        FakeSolver peer;
+        aimAt("127.0.0.1", peer.port);
+        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") +
+                                            "PIPELINE=" + (pipelined ? "1" : "0") + "\n");
+        peer.start([&](FakeSolver& f) {
+            if (!f.handshake()) return;
+            if (!pipelined) {
+                for (const Bytes& answer : {advanceReturn, updateReturn, frame(4, fn(16))})
+                    sent.push_back(f.readFrame()), f.send(answer);
+                return;
+            }
+            // Three steps, each with both calls in before either is
+            // answered; then SLCLOSE; then a step whose output request is
+            // never answered.
+            for (int step = 0; step < 4; ++step) {
+                if (step == 3) sent.push_back(f.readFrame()), f.send(frame(4, fn(16)));
+                sent.push_back(f.readFrame());
+                sent.push_back(f.readFrame());
+                f.send(advanceReturn);
+                if (step == 1) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                if (step < 3) f.send(updateReturn);
+            }
+        });
+        ASSERT_TRUE(startLink());
+        if (pipelined) {
+            advance(), update(answered);
+            advance(), update(answered);
+            advance(), slClose(0); // takes and drops the third output return
+            EXPECT_TRUE(calls().empty());
+            advance(), update({0, 0, 7});
+            EXPECT_EQ(calls(), (std::vector<int>{0, 1}));
+            EXPECT_TRUE(logged("ERROR: Error while calling function: ZVUPDATE")) << log();
+        } else {
+            advance(), update(answered), slClose(0);
+            EXPECT_TRUE(calls().empty());
+        }
+        peer.join();
+        std::vector<Bytes> expected = {advanceCall, updateCall};
+        for (int step = 1; pipelined && step < 4; ++step) {
+            if (step == 3) expected.push_back(closeCall);
+            expected.insert(expected.end(), {advanceCall, updateCall});
+        }
+        if (!pipelined) expected.push_back(closeCall);
+        EXPECT_EQ(sent, expected);
+        closeLink();
+    }
 }

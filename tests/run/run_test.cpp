@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 #include <thread>
 
 using namespace runtest;
@@ -46,6 +47,18 @@ class ZvRun : public ::testing::Test {
     DemoFolder dir;
 };
 
+// The endings of a run are the same whether a step takes two round trips or
+// one (PIPELINE=1): same texts, same status, same closing calls.
+class ZvRunEachStepMode : public ZvRun, public ::testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override { dir.file("zvlink.prm", prm()); }
+    std::string prm() const { return GetParam() ? "PIPELINE=1\n" : ""; }
+};
+INSTANTIATE_TEST_SUITE_P(, ZvRunEachStepMode, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Pipelined" : "TwoRoundTrips";
+                         });
+
 // Rows of a whitespace- or comma-separated table, header dropped.
 std::vector<std::vector<double>> rows(std::string text) {
     std::replace(text.begin(), text.end(), ',', ' ');
@@ -60,7 +73,7 @@ std::vector<std::vector<double>> rows(std::string text) {
 
 // ---- how a run ends ----
 
-TEST_F(ZvRun, StopTimeEndsWithTheFinalAdvanceAndTheSolverRunsOnAlone) {
+TEST_P(ZvRunEachStepMode, StopTimeEndsWithTheFinalAdvanceAndTheSolverRunsOnAlone) {
     Finished r = zvsim(tank("1", {"--input", "1=step:0.5", "--input", "2=2"}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(commandWindow(r.out),
@@ -90,7 +103,7 @@ TEST_F(ZvRun, OutputsAnswerInputsOneStepLater) {
     EXPECT_EQ(signs, " 0000 0000 0000 0000 0000 +000 ++0-");
 }
 
-TEST_F(ZvRun, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance) {
+TEST_P(ZvRunEachStepMode, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance) {
     Finished r =
         zvsim(opts("tank", "ZVDEMO", "ZELVANE", "12", {"--timestep", "0.5", "--plot", "run.svg"}));
     EXPECT_EQ(r.status, 0) << r.err;
@@ -108,7 +121,7 @@ TEST_F(ZvRun, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance) {
 // the host tests hand zvsim's console handler its events instead.
 #ifndef _WIN32
 
-TEST_F(ZvRun, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
+TEST_P(ZvRunEachStepMode, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
     bool sent = false;
     Finished r = zvsim(tank("inf"), {}, [&](ProcessId pid, const std::string& out) {
         if (!sent && out.find("very large.\n\n") != std::string::npos) {
@@ -127,7 +140,7 @@ TEST_F(ZvRun, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
 #endif
 
 // A solver that stalls: the TIMEOUT of zvlink.prm, or the user, ends the wait.
-TEST_F(ZvRun, EveryWaitForAStalledSolverHasAWayOut) {
+TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
     const std::string header = "time,u1,u2,y1,y2,y3\n";
     const struct {
         std::string what, prm, fault;
@@ -177,7 +190,7 @@ TEST_F(ZvRun, EveryWaitForAStalledSolverHasAWayOut) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::remove(dir.path("run.csv").c_str());
-        dir.file("zvlink.prm", c.prm);
+        dir.file("zvlink.prm", prm() + c.prm);
         bool sent = false;
         Finished r = zvsim(tank("1", {"--csv", "run.csv"}), {{"ZELVANE_FAULTS", c.fault}},
                            [&](ProcessId pid, const std::string& out) {
@@ -203,7 +216,48 @@ TEST_F(ZvRun, EveryWaitForAStalledSolverHasAWayOut) {
             EXPECT_EQ(csv.back(), '\n');
         }
     }
-    dir.file("zvlink.prm", "");
+    dir.file("zvlink.prm", prm());
+}
+
+// One round trip per step changes nothing that a run leaves behind: the
+// CSV, the solver's results and the command window are the same byte for
+// byte, for the demo's run and for runs of random set-ups.
+TEST_F(ZvRun, PipelinedRunsLeaveTheSameResultsByteForByte) {
+    std::vector<std::vector<std::string>> setups = {
+        opts("tank", "ZVDEMO", "ZELVANE", "12",
+             {"--input", "1=step:1,0,1", "--input", "2=step:4,0,1.5"})}; // the demo's
+    std::mt19937 random(16);
+    auto pick = [&](std::vector<std::string> from) { return from[random() % from.size()]; };
+    auto number = [&] { return std::to_string(int(random() % 400) / 100.0 - 2.0); };
+    for (int i = 0; i < 4; ++i) {
+        const bool solverEnds = random() % 2;
+        setups.push_back(
+            opts("tank", "ZVDEMO", solverEnds ? "ZELVANE" : "SIMULINK",
+                 solverEnds ? pick({"10.5", "30"}) : pick({"0.7", "3", "12.25"}),
+                 {"--timestep", pick({"0.05", "0.1", "0.25"}), "--input",
+                  "1=sine:" + number() + "," + number() + "," + number(), "--input",
+                  "2=step:" + pick({"0", "0.3", "2"}) + "," + number() + "," + number()}));
+    }
+    for (auto& args : setups) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        args.insert(args.end(), {"--csv", "run.csv"});
+        std::string left[3];
+        for (const char* prm : {"", "PIPELINE=1\n"}) {
+            dir.file("zvlink.prm", prm);
+            Finished r = zvsim(args);
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            const std::string found[3] = {commandWindow(r.out), dir.read("run.csv"),
+                                          dir.read("tank.out")};
+            for (int k = 0; k < 3; ++k) {
+                if (*prm) {
+                    EXPECT_EQ(found[k], left[k]);
+                } else {
+                    left[k] = found[k];
+                }
+            }
+        }
+        EXPECT_GT(std::count(left[1].begin(), left[1].end(), '\n'), 3) << left[1];
+    }
 }
 
 // ---- the start ----
@@ -294,7 +348,7 @@ TEST_F(ZvRun, StartNoticesCompareTheDurationWithTheStopTime) {
 
 // ---- the link failing ----
 
-TEST_F(ZvRun, SolverLostAtTimeZeroEndsTheCallWithTheErrstopHint) {
+TEST_P(ZvRunEachStepMode, SolverLostAtTimeZeroEndsTheCallWithTheErrstopHint) {
     // Also a solver answering with more outputs than the block has room for.
     for (const char* fault : {"drop=ZVUPDATE", "too-many-outputs=4000"}) {
         SCOPED_TRACE(fault);
@@ -312,17 +366,23 @@ TEST_F(ZvRun, SolverLostAtTimeZeroEndsTheCallWithTheErrstopHint) {
     }
 }
 
-TEST_F(ZvRun, SolverLostLaterStopsTheRunAsAFailure) {
-    Finished r = zvsim(tank("1"), {{"ZELVANE_FAULTS", "drop=SLCZVPWR:5"}});
-    EXPECT_EQ(r.status, 1) << r.err;
-    const std::string window = commandWindow(r.out);
-    EXPECT_EQ(window.rfind(TANK_SUMMARY_MODE1 + NOTICE_GREATER + SOLVER_ERROR, 0), 0u) << window;
-    const std::string end =
-        blockError("tank", "F*** An error has occurred in the ZELVANE application.\n") +
-        INTERRUPTED + "zvsim: the run ended with an error at t = 0.4 s (4 sample hits).\n";
-    ASSERT_GE(window.size(), end.size());
-    EXPECT_EQ(window.substr(window.size() - end.size()), end) << window;
-    EXPECT_EQ(window.find("The Simulink simulation has completed"), std::string::npos);
+// The fifth hit's advance, or its output request (sent ahead with the
+// fourth advance when pipelined), meets a solver that is gone.
+TEST_P(ZvRunEachStepMode, SolverLostLaterStopsTheRunAsAFailure) {
+    for (const char* fault : {"drop=SLCZVPWR:5", "drop=ZVUPDATE:5", "cut=ZVUPDATE:5"}) {
+        SCOPED_TRACE(fault);
+        Finished r = zvsim(tank("1"), {{"ZELVANE_FAULTS", fault}});
+        EXPECT_EQ(r.status, 1) << r.err;
+        const std::string window = commandWindow(r.out);
+        EXPECT_EQ(window.rfind(TANK_SUMMARY_MODE1 + NOTICE_GREATER + SOLVER_ERROR, 0), 0u)
+            << window;
+        const std::string end =
+            blockError("tank", "F*** An error has occurred in the ZELVANE application.\n") +
+            INTERRUPTED + "zvsim: the run ended with an error at t = 0.4 s (4 sample hits).\n";
+        ASSERT_GE(window.size(), end.size());
+        EXPECT_EQ(window.substr(window.size() - end.size()), end) << window;
+        EXPECT_EQ(window.find("The Simulink simulation has completed"), std::string::npos);
+    }
 }
 
 TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {

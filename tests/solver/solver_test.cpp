@@ -140,13 +140,25 @@ TEST_F(SolverSession, StepsFollowTheLagsExactly) {
     ASSERT_TRUE(c->update(&after));
     EXPECT_NEAR(after[1], y[1] * std::exp(-1.0 / 2.0), 1e-9);
 
+    // An advance and the next output request in one segment, as a pipelined
+    // block sends them: both answered in order, the outputs those after the advance.
+    ASSERT_TRUE(c->send(frame(3, header(FID_SLCZVPWR, "([i]D[i]<D[b]I[b]I)V") + beDouble(1.0) +
+                                     be32(1) + beDouble(1.5) + be32(0) + be32(21)) +
+                        frame(3, header(FID_ZVUPDATE, "([o]<D)V"))));
+    EXPECT_EQ(c->receive(41),
+              frame(4, header(FID_SLCZVPWR, "([i]D[i]<D[b]I[b]I)V") + be32(0) + be32(22)));
+    const Bytes early = c->receive(49);
+    ASSERT_TRUE(c->update(&after));
+    EXPECT_EQ(early, frame(4, header(FID_ZVUPDATE, "([o]<D)V") + be32(3) + beDouble(after[0]) +
+                                  beDouble(after[1]) + beDouble(after[2])));
+
     c->sendClose();
     c.reset();
     solver->stop();
     // Header, the start-up row and one row per advance.
     std::string out = dir.read("tank.out");
     EXPECT_EQ(out.rfind("time u1 u2 y1 y2 y3\n", 0), 0u) << out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 21);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 22);
 }
 
 // One listening solver serves the links in turn, each from a fresh start.

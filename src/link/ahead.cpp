@@ -1,0 +1,49 @@
+// Two calls in one write: the second one's return is left on its way.
+#include <cstring>
+
+#include "link/link.h"
+#include "link/link_state.h"
+#include "log/zvlog.h"
+#include "protocol/protocol.h"
+#include "protocol/stage.h"
+
+int linkPipelined(void) {
+    return linkState.pipeline;
+}
+
+uint16_t callAheadOutstanding(void) {
+    return linkState.aheadId;
+}
+
+int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args,
+                     uint16_t aheadId, const unsigned char* aheadFrame, int32_t aheadLength) {
+    // One return on its way at a time, and a whole frame to send.
+    if (!link || linkState.aheadId || aheadLength < 8) return 0;
+    logMessage(LOG_DEBUG, "sending function call: %d", static_cast<int>(id));
+    logMessage(LOG_DEBUG, "sending function call ahead: %d", static_cast<int>(aheadId));
+    unsigned char frames[MESSAGE_STAGE_BYTES];
+    int32_t length = 0;
+    va_list packArgs;
+    va_copy(packArgs, args);
+    int ok =
+        packFunctionMessage(id, packArgs, 1, frames, MESSAGE_STAGE_BYTES - aheadLength, &length);
+    va_end(packArgs);
+    if (ok) {
+        memcpy(frames + length, aheadFrame, static_cast<size_t>(aheadLength));
+        // One segment: the solver answers both with a single wake-up.
+        ok = writeMessageFrame(link, frames, length + aheadLength);
+        if (!ok) logXSocketError(link);
+    } else {
+        // Too long for one write: the two frames go out one after the other.
+        va_copy(packArgs, args);
+        ok = sendFunctionMessage(link, id, packArgs, 1);
+        va_end(packArgs);
+        if (ok && !writeMessageFrame(link, aheadFrame, aheadLength)) {
+            logXSocketError(link);
+            ok = 0;
+        }
+    }
+    if (!ok) return 0;
+    linkState.aheadId = aheadId;
+    return vawaitRemoteReturn(link, handler, id, args);
+}
