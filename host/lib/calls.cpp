@@ -68,12 +68,17 @@ size_t pendingAllocations() {
     return n;
 }
 
-CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+namespace {
+
+// Runs body as one MEX call of entry: what it allocates belongs to the call,
+// and an error it raises ends only the call and comes back in the result.
+// The call's frame is left in *ended for the caller to settle.
+template <typename Body> CallResult runCall(MexEntry entry, Body body, CallFrame* ended) {
     CallResult result;
     frames().emplace_back();
     frames().back().entry = entry;
     try {
-        entry(nlhs, plhs, nrhs, prhs);
+        body();
     } catch (const MexError& e) {
         result.ok = false;
         result.error = e.what();
@@ -81,8 +86,24 @@ CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mx
         result.ok = false;
         result.error = std::string("Unexpected C++ exception in MEX file: ") + e.what();
     }
-    CallFrame frame = std::move(frames().back());
+    *ended = std::move(frames().back());
     frames().pop_back();
+    return result;
+}
+
+void release(const CallFrame& frame) {
+    for (mxArray* a : frame.arrays)
+        detail::destroyArrayStorage(a);
+    for (void* p : frame.memory)
+        std::free(p);
+}
+
+} // namespace
+
+CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    CallFrame frame;
+    const CallResult result = runCall(
+        entry, [&] { entry(nlhs, plhs, nrhs, prhs); }, &frame);
 
     // Results (MATLAB always has room for ans, so slot 0 counts with nlhs 0)
     // pass to the caller; after an error there are none.
@@ -97,36 +118,20 @@ CallResult callMex(MexEntry entry, int nlhs, mxArray* plhs[], int nrhs, const mx
             }
         }
     }
-    for (mxArray* a : frame.arrays)
-        detail::destroyArrayStorage(a);
-    for (void* p : frame.memory)
-        std::free(p);
+    release(frame);
     return result;
 }
 
 CallResult unloadMex(MexEntry entry) {
-    CallResult result;
     auto it = exitFunctions().find(entry);
-    if (it == exitFunctions().end()) return result;
+    if (it == exitFunctions().end()) return CallResult();
     void (*exitFunction)(void) = it->second;
     exitFunctions().erase(it);
-    // MATLAB runs it as a call of the file: an error in it ends only it.
-    frames().emplace_back();
-    try {
-        exitFunction();
-    } catch (const MexError& e) {
-        result.ok = false;
-        result.error = e.what();
-    } catch (const std::exception& e) {
-        result.ok = false;
-        result.error = std::string("Unexpected C++ exception in MEX file: ") + e.what();
-    }
-    CallFrame frame = std::move(frames().back());
-    frames().pop_back();
-    for (mxArray* a : frame.arrays)
-        detail::destroyArrayStorage(a);
-    for (void* p : frame.memory)
-        std::free(p);
+    // MATLAB runs it as a call of the file (one that cannot register again):
+    // an error in it ends only it.
+    CallFrame frame;
+    const CallResult result = runCall(nullptr, exitFunction, &frame);
+    release(frame);
     return result;
 }
 

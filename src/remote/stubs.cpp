@@ -143,12 +143,20 @@ void zvUpdate(double* values, int32_t count) {
     invoke("ZVUPDATE", FID_ZVUPDATE, &received, &elements);
 }
 
-void zvAdvance(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSim, int32_t* adv) {
+namespace {
+
+void logAdvance(double DeltaSim, int32_t n, const int32_t* doneSim, const int32_t* adv) {
     logMessage(LOG_DEBUG, "Called zvAdvance");
     logMessage(LOG_TRACE, "DeltaSim  : %g", DeltaSim);
     logMessage(LOG_TRACE, "n         : %d", n);
     logMessage(LOG_TRACE, "doneSim   : %d", *doneSim);
     logMessage(LOG_TRACE, "adv       : %d", *adv);
+}
+
+} // namespace
+
+void zvAdvance(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSim, int32_t* adv) {
+    logAdvance(DeltaSim, n, doneSim, adv);
     double* elements = sent(inputs);
     invoke("SLCZVPWR", FID_SLCZVPWR, &DeltaSim, &n, &elements, doneSim, adv);
 }
@@ -165,11 +173,7 @@ void zvAdvanceThenUpdate(double DeltaSim, const double* inputs, int32_t n, int32
         zvAdvance(DeltaSim, inputs, n, doneSim, adv);
         return;
     }
-    logMessage(LOG_DEBUG, "Called zvAdvance");
-    logMessage(LOG_TRACE, "DeltaSim  : %g", DeltaSim);
-    logMessage(LOG_TRACE, "n         : %d", n);
-    logMessage(LOG_TRACE, "doneSim   : %d", *doneSim);
-    logMessage(LOG_TRACE, "adv       : %d", *adv);
+    logAdvance(DeltaSim, n, doneSim, adv);
     double* elements = sent(inputs);
     if (!callAhead(link, ahead, aheadLength, FID_ZVUPDATE, FID_SLCZVPWR, &DeltaSim, &n, &elements,
                    doneSim, adv))

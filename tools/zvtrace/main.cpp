@@ -85,16 +85,6 @@ uint32_t loopback() {
     return address;
 }
 
-std::string errorOf(const XSocket* s) {
-    const char* name = nullptr;
-    char text[512] = "";
-    getXSocketErrorText(s, text, sizeof text, &name);
-    std::string out = text;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
 // Waits for a connection in slices, so that Ctrl-C is seen; null when none came.
 XSocket* acceptOne(XSocket* listener, int32_t seconds) {
     setXSocketTimeout(listener, 1);
@@ -114,7 +104,7 @@ int serveConnectMode(const Options& o, zvtrace::TraceOutput& out) {
     setXSocketAddress(&listener->localAddress, &address, static_cast<uint16_t>(o.listenPort));
     if (!listenXSocket(listener, 1)) {
         std::fprintf(stderr, "zvtrace: cannot listen on port %d: %s\n", o.listenPort,
-                     errorOf(listener).c_str());
+                     zvtrace::socketErrorText(listener).c_str());
         releaseXSocket(listener);
         return 1;
     }
@@ -131,7 +121,7 @@ int serveConnectMode(const Options& o, zvtrace::TraceOutput& out) {
                                   0)) {
             // The block sees its connection end, as it would without the trace.
             out.note("cannot reach the solver at " + o.host + ":" + std::to_string(o.port) + ": " +
-                     errorOf(solver));
+                     zvtrace::socketErrorText(solver));
             releaseXSocket(solver);
             releaseXSocket(block);
             status = 1;
@@ -151,7 +141,7 @@ int serveLaunchMode(const Options& o, zvtrace::TraceOutput& out) {
     XSocket* block = newXSocket();
     if (!connectXSocketToHost(block, "127.0.0.1", static_cast<uint16_t>(o.port), nullptr, 0)) {
         out.note("cannot reach the block on port " + std::to_string(o.port) + ": " +
-                 errorOf(block));
+                 zvtrace::socketErrorText(block));
         releaseXSocket(block);
         return 1;
     }
@@ -177,7 +167,7 @@ int serveLaunchMode(const Options& o, zvtrace::TraceOutput& out) {
     const int n = std::snprintf(command, sizeof command, "%s%s%s ZVlink -i:%u", quote.c_str(),
                                 program.c_str(), quote.c_str(), getXSocketLocalPort(listener));
     if (!ok) {
-        out.note("cannot listen for the solver: " + errorOf(listener));
+        out.note("cannot listen for the solver: " + zvtrace::socketErrorText(listener));
     } else if (n < 0 || n >= static_cast<int>(sizeof command) || !startSolverProcess(command)) {
         out.note(std::string("cannot start the solver: ") + command);
         ok = false;

@@ -38,17 +38,6 @@ double traceClock() {
 
 namespace {
 
-std::string errorText(const XSocket* s) {
-    const char* name = nullptr;
-    char text[512] = "";
-    getXSocketErrorText(s, text, sizeof text, &name);
-    std::string out = text;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    if (s->errorMessage) out += std::string(" (") + s->errorMessage + ")";
-    return out;
-}
-
 bool timedOut(const XSocket* s) {
     return !s->libraryError && (s->errorCode == XSOCKET_ETIMEDOUT || s->errorCode == XSOCKET_EINTR);
 }
@@ -92,8 +81,8 @@ void pump(XSocket* from, XSocket* to, Direction direction, TraceOutput& out,
         int32_t n = static_cast<int32_t>(buffer.size());
         if (!readXSocket(from, buffer.data(), &n)) {
             if (timedOut(from)) continue;
-            out.frame(parser.end(traceClock(),
-                                 "reading from the " + source + " failed: " + errorText(from)));
+            out.frame(parser.end(traceClock(), "reading from the " + source +
+                                                   " failed: " + socketErrorText(from)));
             break;
         }
         if (n < 0) {
@@ -106,7 +95,7 @@ void pump(XSocket* from, XSocket* to, Direction direction, TraceOutput& out,
             out.frame(e);
         if (!writeAll(to, buffer.data(), n)) {
             out.note("could not pass " + std::to_string(n) + " bytes on to the " + sink + ": " +
-                     errorText(to));
+                     socketErrorText(to));
             break;
         }
     }
@@ -114,6 +103,17 @@ void pump(XSocket* from, XSocket* to, Direction direction, TraceOutput& out,
 }
 
 } // namespace
+
+std::string socketErrorText(const XSocket* s) {
+    const char* name = nullptr;
+    char text[512] = "";
+    getXSocketErrorText(s, text, sizeof text, &name);
+    std::string out = text;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    if (s->errorMessage) out += std::string(" (") + s->errorMessage + ")";
+    return out;
+}
 
 void relayLink(XSocket* block, XSocket* solver, TraceOutput& out) {
     // Each direction sends what it has at once, as the two ends do themselves.

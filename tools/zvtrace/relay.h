@@ -28,6 +28,9 @@ class TraceOutput {
     bool raw_;
 };
 
+// A socket's last error as one line, with the library's own message.
+std::string socketErrorText(const XSocket* s);
+
 // Seconds since the process started its trace.
 double traceClock();
 
