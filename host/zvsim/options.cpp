@@ -107,6 +107,8 @@ std::string usageText() {
            "  VERSION       the installed version to launch (default 6.1.0)\n"
            "  TIMEOUT       seconds to wait for the connect (connect mode), the\n"
            "                handshake reply and each call's return; 0 or absent: no limit\n"
+           "  PIPELINE      1: one round trip per step (the next step's output request\n"
+           "                travels with the advance); 0 or absent: two\n"
            "Logs: the link log (INFO and above, unless ZVIDEBUG or ZVIVERBOSE asks for\n"
            "more) goes to standard output and to zvlinkclient.out in the working folder.\n"
            "The solver writes its console to screen.zv and its results to NAME.out in\n"
