@@ -12,37 +12,40 @@ using namespace runtest;
 namespace {
 
 const std::string TANK_SUMMARY_MODE1 = startSummary("tank", "ZVDEMO", "SIMULINK", "0.100000", 2, 3);
+const std::vector<EnvChange> CLEAN_ENV = {{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
+                                          {"ZVIDEBUG", std::nullopt},
+                                          {"ZVIVERBOSE", std::nullopt},
+                                          {"ZELVANE_FAULTS", std::nullopt}};
+
+std::vector<std::string> command(std::vector<std::string> args) {
+    args.insert(args.begin(), ZVTEST_ZVSIM);
+    return args;
+}
+
+// Timestep 0.1 unless more says otherwise.
+std::vector<std::string> opts(const std::string& model, const std::string& product,
+                              const std::string& source, const std::string& stopTime,
+                              std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {"--model", model, "--product", product, "--duration-source", source,
+                               "--timestep", "0.1", "--stop-time", stopTime});
+    return more;
+}
+// Model tank, Simulink's stop time governing.
+std::vector<std::string> tank(const std::string& stopTime, std::vector<std::string> more = {}) {
+    return opts("tank", "ZVDEMO", "SIMULINK", stopTime, more);
+}
 
 class ZvRun : public ::testing::Test {
   protected:
     Finished zvsim(const std::vector<std::string>& args, std::vector<EnvChange> env = {},
                    const std::function<void(ProcessId, const std::string&)>& watch = {}) {
-        std::vector<std::string> argv = {ZVTEST_ZVSIM};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<EnvChange> all = {{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
-                                      {"ZVIDEBUG", std::nullopt},
-                                      {"ZVIVERBOSE", std::nullopt},
-                                      {"ZELVANE_FAULTS", std::nullopt}};
-        all.insert(all.end(), env.begin(), env.end());
-        Finished r = runChild(argv, dir.path(), all, watch);
+        env.insert(env.begin(), CLEAN_ENV.begin(), CLEAN_ENV.end());
+        Finished r = runChild(command(args), dir.path(), env, watch);
         EXPECT_FALSE(r.timedOut) << r.out << r.err;
         // A sanitized zvsim reports with exit status 1, which some runs expect anyway.
         EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
         return r;
-    }
-    // Timestep 0.1 unless more says otherwise.
-    static std::vector<std::string> opts(const std::string& model, const std::string& product,
-                                         const std::string& source, const std::string& stopTime,
-                                         std::vector<std::string> more = {}) {
-        more.insert(more.begin(), {"--model", model, "--product", product, "--duration-source",
-                                   source, "--timestep", "0.1", "--stop-time", stopTime});
-        return more;
-    }
-    // Model tank, Simulink's stop time governing.
-    static std::vector<std::string> tank(const std::string& stopTime,
-                                         std::vector<std::string> more = {}) {
-        return opts("tank", "ZVDEMO", "SIMULINK", stopTime, more);
     }
     DemoFolder dir;
 };
@@ -149,12 +152,7 @@ TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
         std::string said; // on standard output or error
         size_t rows = 2;  // t = 0 and 0.1 before the stall; its own row when it ends in order
     } cases[] = {
-        {"handshake, TIMEOUT",
-         "TIMEOUT=1\n",
-         "stall-handshake=30",
-         {},
-         1,
-         "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"},
+        // (A stalled handshake ends the same way: the link tests.)
         {"call, TIMEOUT",
          "TIMEOUT=1\n",
          "stall=30@ZVUPDATE:3",
@@ -326,23 +324,28 @@ TEST_F(ZvRun, StartNoticesCompareTheDurationWithTheStopTime) {
     dir.file("nodur.dat", demoModel("ZVSOLVER:DURATION=10"));
     struct Case {
         const char* model;
-        const char* source;
         const char* stopTime;
         std::string notice;
-        std::string end;
-    };
-    const std::vector<Case> cases = {
-        {"nodur", "SIMULINK", "0.5", NOTICE_UNKNOWN, COMPLETED},
-        {"tank", "SIMULINK", "10", "", COMPLETED}, // equal: nothing to say
+        int nIn = 2; // an input port of width 0 steps with no signals
+    } cases[] = {
+        {"nodur", "0.5", NOTICE_UNKNOWN},
+        {"tank", "10", ""}, // equal: nothing to say
+        {"tank", "10", "", 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.model) + " " + c.source + " " + c.stopTime);
-        Finished r = zvsim(opts(c.model, "ZVDEMO", c.source, c.stopTime, {"--timestep", "0.5"}));
+        SCOPED_TRACE(std::string(c.model) + " " + c.stopTime);
+        Finished r = zvsim(opts(c.model, "ZVDEMO", "SIMULINK", c.stopTime,
+                                {"--timestep", "0.5", "--inputs", std::to_string(c.nIn)}));
         EXPECT_EQ(r.status, 0) << r.err;
-        const std::string window = commandWindow(r.out);
+        EXPECT_EQ(r.err.find("Fatal Error"), std::string::npos) << r.err;
+        // Width 0 is smaller than the harness: its sizing notice comes first.
+        const std::string window = commandWindow(r.out), from = window.substr(window.find("Model"));
+        EXPECT_EQ(window == from, c.nIn > 0) << window;
         const std::string start =
-            startSummary(c.model, "ZVDEMO", c.source, "0.500000", 2, 3) + c.notice + c.end;
-        EXPECT_EQ(window.rfind(start, 0), 0u) << window;
+            startSummary(c.model, "ZVDEMO", "SIMULINK", "0.500000", c.nIn, 3) + c.notice +
+            COMPLETED;
+        EXPECT_EQ(from.rfind(start, 0), 0u) << window;
+        EXPECT_NE(window.find("zvsim: the run reached its stop time"), std::string::npos);
     }
 }
 
@@ -415,15 +418,6 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
 }
 
-TEST_F(ZvRun, InputPortOfWidthZeroStepsWithNoSignals) {
-    Finished r = zvsim(tank("0.3", {"--inputs", "0"}));
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(commandWindow(r.out).find("Inputs:                      0\n"), std::string::npos);
-    EXPECT_EQ(r.err.find("Fatal Error"), std::string::npos) << r.err;
-    EXPECT_NE(r.out.find("zvsim: the run reached its stop time, t = 0.3 s (4 sample hits)."),
-              std::string::npos);
-}
-
 // Runs side by side, each in its own folder with its own solver on a port
 // of the system's choosing, as a parameter sweep starts them.
 TEST(ZvRuns, EightAtOnceEachCompleteOnItsOwn) {
@@ -434,14 +428,8 @@ TEST(ZvRuns, EightAtOnceEachCompleteOnItsOwn) {
         dirs.push_back(std::make_unique<DemoFolder>());
         const std::string gain = std::to_string(i + 1);
         runs.push_back(std::make_unique<Child>(
-            std::vector<std::string>{ZVTEST_ZVSIM, "--model", "tank", "--product", "ZVDEMO",
-                                     "--duration-source", "SIMULINK", "--timestep", "0.1",
-                                     "--stop-time", "2", "--input", "1=" + gain, "--csv",
-                                     "run.csv"},
-            dirs.back()->path(),
-            std::vector<EnvChange>{{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
-                                   {"ZELVANE_FAULTS", std::nullopt},
-                                   {"ZVIDEBUG", std::nullopt}}));
+            command(tank("2", {"--input", "1=" + gain, "--csv", "run.csv"})), dirs.back()->path(),
+            CLEAN_ENV));
     }
     std::vector<double> settled(n, 0.0);
     for (int i = 0; i < n; ++i) {

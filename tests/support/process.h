@@ -385,20 +385,26 @@ inline std::vector<std::string> zelvane(std::vector<std::string> args) {
     return args;
 }
 
+// The port a program started with --listen 0 says it listens on; 0 when it
+// said nothing of the kind within 10 s.
+inline uint16_t listeningPort(Child& c) {
+    for (const double end = now() + 10;
+         c.out.find('\n') == std::string::npos && c.status() < 0 && now() < end;)
+        c.pump(20);
+    uint16_t port = 0;
+    return sscanf(c.out.c_str(), "listening on port %hu", &port) == 1 ? port : 0;
+}
+
 // zelvane --listen 0 in dir; port stays 0 unless it said where it listens.
 struct ListeningSolver : Child {
     ListeningSolver(const std::string& dir, const std::vector<std::string>& more = {})
-        : Child(zelvane(listen(more)), dir, {{"ZELVANE_FAULTS", std::nullopt}}) {
-        for (const double end = now() + 10;
-             out.find('\n') == std::string::npos && status() < 0 && now() < end;)
-            pump(20);
-        if (sscanf(out.c_str(), "listening on port %hu", &port) != 1) port = 0;
-    }
+        : Child(zelvane(listen(more)), dir, {{"ZELVANE_FAULTS", std::nullopt}}),
+          port(listeningPort(*this)) {}
     static std::vector<std::string> listen(std::vector<std::string> more) {
         more.insert(more.begin(), {"--listen", "0"});
         return more;
     }
-    uint16_t port = 0;
+    uint16_t port;
 };
 
 // The block's side of a link, every wait bounded by 10 s.

@@ -145,9 +145,7 @@ TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     setXSocketAddress(&listener->localAddress, &loopback, 0);
     ASSERT_EQ(1, setXSocketTimeout(listener, 1));
     ASSERT_EQ(1, listenXSocket(listener, 1));
-    auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, acceptXSocket(listener, client));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(XSOCKET_ETIMEDOUT, listener->errorCode);
     EXPECT_EQ("select() timed out.", message(listener));
     EXPECT_EQ(XSOCKET_INVALID_HANDLE, client->handle);
