@@ -214,19 +214,4 @@ TEST_F(DataFileLimits, LongNamesAndManySubAssemblies) {
     EXPECT_STREQ(s.fileName, "SUB1149.dat");
 }
 
-// The shipped example models read as their README says.
-TEST(ExampleModels, CountsAsDocumented) {
-    auto old = std::filesystem::current_path();
-    std::filesystem::current_path(ZV_EXAMPLE_MODELS);
-    DataFileScan s = scanOf("simple"), v = scanOf("vehicle");
-    std::filesystem::current_path(old);
-    EXPECT_EQ(s.status, DATAFILE_HARNESS_FOUND);
-    EXPECT_EQ(s.inputCount, 3);
-    EXPECT_EQ(s.outputCount, 2);
-    EXPECT_EQ(v.status, DATAFILE_HARNESS_FOUND);
-    EXPECT_STREQ(v.fileName, "controls.dat");
-    EXPECT_EQ(v.inputCount, 2);
-    EXPECT_EQ(v.outputCount, 4);
-}
-
 } // namespace
