@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
-# Usage: deps.sh [windows|octave]
+# Usage: deps.sh [asan|windows|octave]
+# With "asan", also clang and its sanitizer and fuzzer runtimes.
 # With "windows", also what the Windows cross build and its tests need
 # (MinGW-w64 and Wine, about 170 MB; GoogleTest for Windows is built from the
 # sources that libgtest-dev brings). With "octave", only what the Octave check
 # (scripts/octave.sh) needs.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev binutils)
-if [ "${1:-}" = "windows" ]; then
+if [ "${1:-}" = "asan" ]; then
+    pkgs+=(clang libclang-rt-14-dev)
+elif [ "${1:-}" = "windows" ]; then
     pkgs+=(googletest g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 elif [ "${1:-}" = octave ]; then
     pkgs=(octave liboctave-dev)

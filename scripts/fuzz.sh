@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 bin=build/asan/bin
 if [ ! -x "$bin/zv_fuzz_return" ]; then
+  scripts/deps.sh asan
   cmake --preset asan >/dev/null
   cmake --build --preset asan --target zv_fuzz_return zv_fuzz_messages zv_fuzz_handshake \
     zv_fuzz_datafile zv_fuzz_settings zv_fuzz_solver_call

@@ -12,6 +12,6 @@ if [ "$preset" = "windows" ]; then
     export ZV_WINEPREFIX="$PWD/build/windows/wine"
     trap 'WINEPREFIX="$ZV_WINEPREFIX" wineserver -k 2>/dev/null || true' EXIT
 else
-    scripts/deps.sh
+    scripts/deps.sh "$preset"
 fi
 cmake --workflow --preset "$preset"
