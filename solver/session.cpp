@@ -292,18 +292,7 @@ class Link {
     int32_t heldLength_ = 0;
 };
 
-namespace {
-
-// id is an int: va_start needs a last parameter that is not promoted.
-int packReturnOf(unsigned char* frame, int32_t capacity, int32_t* length, int id, ...) {
-    va_list args;
-    va_start(args, id);
-    int ok = packFunctionMessage(static_cast<uint16_t>(id), args, 0, frame, capacity, length);
-    va_end(args);
-    return ok;
-}
-
-} // namespace
+namespace {} // namespace
 
 // Whether a whole frame has arrived that the solver has not read yet.
 bool Link::frameBuffered() const {
@@ -338,7 +327,8 @@ bool Link::answerWith(MessageBuffer* call, bool cut, Fields... fields) {
     if (!cut && config_.faults.empty() && (heldLength_ > 0 || frameBuffered())) {
         const int32_t room = static_cast<int32_t>(held_.size()) - heldLength_;
         int32_t length = 0;
-        if (packReturnOf(held_.data() + heldLength_, room, &length, call->functionId, fields...)) {
+        if (packFunctionFrame(held_.data() + heldLength_, room, &length, 0, call->functionId,
+                              fields...)) {
             heldLength_ += length;
             return true;
         }

@@ -325,6 +325,16 @@ int packFunctionMessage(uint16_t id, va_list args, int isCall, unsigned char* fr
     return 1;
 }
 
+int packFunctionFrame(unsigned char* frame, int32_t capacity, int32_t* frameLength, int isCall,
+                      int id, ...) {
+    va_list args;
+    va_start(args, id);
+    const int ok =
+        packFunctionMessage(static_cast<uint16_t>(id), args, isCall, frame, capacity, frameLength);
+    va_end(args);
+    return ok;
+}
+
 int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
     // Sending receives nothing, so the buffer owns no chunks and can live here.
     MessageBuffer buffer = {};

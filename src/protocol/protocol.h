@@ -81,6 +81,10 @@ int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall);
 // frame instead; 0 when it does not fit in capacity bytes.
 int packFunctionMessage(uint16_t id, va_list args, int isCall, unsigned char* frame,
                         int32_t capacity, int32_t* frameLength);
+// packFunctionMessage with the fields as arguments (id is an int: va_start
+// needs a last parameter that is not promoted).
+int packFunctionFrame(unsigned char* frame, int32_t capacity, int32_t* frameLength, int isCall,
+                      int id, ...);
 MessageBuffer* receiveFunctionHeader(XSocket* s, int32_t length);
 // Like receiveFunctionHeader, but takes the whole body of length bytes off
 // the stream first (in one read where it can), so that the fields are then

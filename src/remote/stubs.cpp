@@ -52,14 +52,6 @@ int invoke(const char* failureName, int id, ...) {
     return ok;
 }
 
-int packCall(unsigned char* frame, int32_t capacity, int32_t* length, int id, ...) {
-    va_list args;
-    va_start(args, id);
-    int ok = packFunctionMessage(static_cast<uint16_t>(id), args, 1, frame, capacity, length);
-    va_end(args);
-    return ok;
-}
-
 int callAhead(XSocket* link, const unsigned char* ahead, int32_t aheadLength, int aheadId, int id,
               ...) {
     va_list args;
@@ -169,7 +161,7 @@ void zvAdvanceThenUpdate(double DeltaSim, const double* inputs, int32_t n, int32
     int32_t room = ZVUPDATE_CAPACITY;
     double* none = nullptr; // an [o] array: nothing of it travels in the call
     if (!link || !linkPipelined() || callAheadOutstanding() ||
-        !packCall(ahead, sizeof ahead, &aheadLength, FID_ZVUPDATE, &room, &none)) {
+        !packFunctionFrame(ahead, sizeof ahead, &aheadLength, 1, FID_ZVUPDATE, &room, &none)) {
         zvAdvance(DeltaSim, inputs, n, doneSim, adv);
         return;
     }
