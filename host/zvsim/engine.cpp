@@ -11,6 +11,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace zvsim {
@@ -131,8 +132,13 @@ Engine::~Engine() = default;
 bool Engine::load() {
     std::string file = options_.blockFile;
     if (file.empty()) {
-        const std::string folder = executableFolder();
-        file = (folder.empty() ? std::string(".") : folder) + "/zelvanesl61" + mexSuffix();
+        // A build keeps the block beside zvsim; an unpacked release keeps
+        // zvsim in tools/, one folder below the block.
+        std::string folder = executableFolder();
+        if (folder.empty()) folder = ".";
+        file = folder + "/zelvanesl61" + mexSuffix();
+        const std::string above = folder + "/../zelvanesl61" + mexSuffix();
+        if (!std::ifstream(file).good() && std::ifstream(above).good()) file = above;
     }
     std::string error;
     if (!library_.open(file, error)) {

@@ -39,7 +39,7 @@ const std::vector<std::string> kFlagOptions = {"--help", "--version", "--size-on
 
 } // namespace
 
-const char* const kVersion = "6.1.0";
+const char* const kVersion = ZV_VERSION;
 
 std::string usageText() {
     return "Usage: zvsim --model NAME [options]         run a simulation\n"
@@ -79,7 +79,8 @@ std::string usageText() {
            "  --block FILE             the block's MEX file (default: zelvanesl61" +
            std::string(mexSuffix()) +
            "\n"
-           "                           in zvsim's own folder)\n"
+           "                           in zvsim's own folder, else in the folder above\n"
+           "                           it, as an unpacked release lays them out)\n"
            "  --help                   this text\n"
            "  --version                zvsim's version\n"
            "\n" +
