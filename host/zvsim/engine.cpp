@@ -162,6 +162,7 @@ void Engine::clearProgress() {
 void Engine::reportError(const std::string& text) {
     clearProgress();
     if (text.find("Error initializing socket") != std::string::npos) linkFailed_ = true;
+    if (blockError_.empty()) blockError_ = text;
     zvhost::printToCommandWindow("Error reported by S-function '" + mexName_ + "' in '" +
                                  blockPath_ + "':\n" + withNewline(text));
 }
@@ -267,6 +268,7 @@ RunReport Engine::simulate() {
     RunReport report;
     stopAsked_ = false;
     linkFailed_ = false;
+    blockError_.clear();
     if (!updateDiagram()) return report;
 
     const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
@@ -279,8 +281,12 @@ RunReport Engine::simulate() {
         error = "--input: " + error;
     }
     Recorders out;
-    if (error.empty() && !options_.csvFile.empty())
-        out.csv.open(options_.csvFile, nIn, nOut, error);
+    if (error.empty() && !options_.csvFile.empty()) {
+        std::vector<std::string> columns = options_.inputNames;
+        columns.resize(size_t(nIn));
+        columns.insert(columns.end(), options_.outputNames.begin(), options_.outputNames.end());
+        out.csv.open(options_.csvFile, nIn, nOut, error, columns);
+    }
     if (!error.empty()) {
         zvhost::printToErrorStream("zvsim: " + error + "\n");
         report.end = RunEnd::Unusable;
@@ -427,6 +433,9 @@ int zvsimMain(int argc, const char* const* argv) {
     });
     const RunReport report = engine.simulate();
     if (engine.linkFailed()) zvhost::printToCommandWindow("zvsim: " + linkAdvice() + "\n");
+    const std::string fileAdvice =
+        dataFileAdvice(engine.blockError(), options.model, options.product);
+    if (!fileAdvice.empty()) zvhost::printToCommandWindow("zvsim: " + fileAdvice + "\n");
     zvhost::printToCommandWindow(summaryLine(report, options.stopTime));
     zvhost::setCommandWindow({});
     return exitStatus(report);

@@ -81,6 +81,11 @@ TEST(SimioCsvOut, TinyRunExactText) {
     EXPECT_TRUE(w.write(2.0, nullptr, nullptr));
     ASSERT_TRUE(w.close(err)) << err;
     EXPECT_EQ(readFile(dir.path("none.csv")), "time\n2\n");
+
+    // Names given for some columns; the rest keep their defaults.
+    ASSERT_TRUE(w.open(dir.path("named.csv"), 2, 2, err, {"valve", "", "level, \"m\""}));
+    ASSERT_TRUE(w.close(err)) << err;
+    EXPECT_EQ(readFile(dir.path("named.csv")), "time,valve,u2,\"level, \"\"m\"\"\",y2\n");
 }
 
 TEST(SimioCsvOut, FailuresAreReportedNotHidden) {
@@ -216,14 +221,18 @@ TEST(SimioSvg, DiscreteSignalsReadAsAReportNeedsThem) {
     }
     EXPECT_EQ(colours.size(), 4u);
 
-    // 128 by 128: the legends wrap below their panels instead of widening the picture.
+    // 128 by 128: panels of 16 lines, each labelled with the elements it
+    // shows, its legend beside it and no wider than the plot.
     RunPlot wide(128, 128);
     std::vector<double> v(128, 1.0);
     wide.add(0, v.data(), v.data());
     const std::string big = wide.render("wide");
     EXPECT_TRUE(wellFormed(big));
     EXPECT_EQ(legendTexts(big).size(), 256u);
+    EXPECT_EQ(countOf(big, "<g class=\"panel\">"), 16u);
+    for (const char* label : {">inputs 1-16<", ">inputs 113-128<", ">outputs 17-32<"})
+        EXPECT_NE(big.find(label), std::string::npos) << label;
     ASSERT_TRUE(std::regex_search(big, m, std::regex("<svg [^>]* width=\"([0-9]+)\"")));
-    EXPECT_LE(std::stoi(m[1]), 1000);
+    EXPECT_LE(std::stoi(m[1]), 80 + 800 + 16 + 800 + 12);
     if (const char* keep = std::getenv("ZVTEST_KEEP_SVG")) zvtest::writeFile(keep, big);
 }
