@@ -67,7 +67,7 @@ if [ "$windows" = 0 ]; then
     zvihome="$top/standin/zvihome"
 else
     exports="$(x86_64-w64-mingw32-objdump -p "$mex" |
-        sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/.*\] //p')"
+        sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p')"
     for f in "${programs[@]}"; do
         resource="$(strings -a -el "$f")"
         grep -qx "$version" <<<"$resource" || fail "$f has no version resource of $version"
