@@ -82,7 +82,9 @@ else
 fi
 [ "$exports" = mexFunction ] || fail "$mex exports $(echo $exports), not mexFunction alone"
 
-for p in "tools/zvsim$exe" "tools/zvtrace$exe" "standin/zvihome/v6.1.0/Zelvane/bin/zelvane$exe"; do
+versioned=("tools/zvsim$exe" "tools/zvtrace$exe" "standin/zvihome/v6.1.0/Zelvane/bin/zelvane$exe")
+[ -f "tools/zvdoctor$exe" ] && versioned+=("tools/zvdoctor$exe")
+for p in "${versioned[@]}"; do
     said="$(run "$p" --version | tr -d '\r')"
     grep -q " $version\b" <<<"$said" || fail "$p --version says '$said', not $version"
 done
