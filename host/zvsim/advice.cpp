@@ -84,19 +84,23 @@ std::string linkAdvice() {
 
 namespace {
 
-// The product code a data file says it was made with (the stand-in
-// solver's "ZVSOLVER:PRODUCT=" line); empty when it says none.
+// The product code a data file says it was made with: the stand-in
+// solver's "ZVSOLVER:PRODUCT=" line, else the file's own "Product" header
+// line; empty when it says neither.
 std::string productOf(const std::string& file) {
     std::ifstream in(file);
-    const std::string key = "ZVSOLVER:PRODUCT=";
+    const std::string solverKey = "ZVSOLVER:PRODUCT=", headerKey = "Product ";
+    std::string header;
     for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, key.size(), key) != 0) continue;
-        line = line.substr(key.size());
         while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
             line.pop_back();
-        return line;
+        if (line.compare(0, solverKey.size(), solverKey) == 0) return line.substr(solverKey.size());
+        if (header.empty() && line.compare(0, headerKey.size(), headerKey) == 0) {
+            header = line.substr(headerKey.size());
+            header.erase(0, header.find_first_not_of(" \t"));
+        }
     }
-    return std::string();
+    return header;
 }
 
 std::string currentFolder() {
@@ -109,6 +113,9 @@ std::string currentFolder() {
 
 std::string dataFileAdvice(const std::string& blockError, const std::string& model,
                            const std::string& product) {
+    const bool missing = blockError.find("data file does not exist") != std::string::npos;
+    if (!missing && blockError.find("product code does not match") == std::string::npos)
+        return std::string();
     const std::string file = model + ".dat";
     LinkSettings settings;
     setLogLevel(LOG_ERROR + 1);
@@ -118,11 +125,10 @@ std::string dataFileAdvice(const std::string& blockError, const std::string& mod
     const std::string where =
         connect ? "the folder the solver at " + std::string(settings.host) + " was started in"
                 : currentFolder();
-    if (blockError.find("data file does not exist") != std::string::npos)
+    if (missing)
         return "the solver found no " + file + " in " + where +
                ": the block's Model parameter (--model " + model + ") names " + file + " there" +
                (connect ? "." : "; run zvsim in the folder that holds it.");
-    if (blockError.find("product code does not match") == std::string::npos) return std::string();
     const std::string made = connect ? std::string() : productOf(file);
     if (made.empty())
         return file + " in " + where + " was not made with the product code " + product +
