@@ -136,8 +136,13 @@ bool Engine::load() {
         // zvsim in tools/, one folder below the block.
         std::string folder = executableFolder();
         if (folder.empty()) folder = ".";
-        file = folder + "/zelvanesl61" + mexSuffix();
-        const std::string above = folder + "/../zelvanesl61" + mexSuffix();
+#ifdef _WIN32
+        const std::string sep = "\\";
+#else
+        const std::string sep = "/";
+#endif
+        file = folder + sep + "zelvanesl61" + mexSuffix();
+        const std::string above = folder + sep + ".." + sep + "zelvanesl61" + mexSuffix();
         if (!std::ifstream(file).good() && std::ifstream(above).good()) file = above;
     }
     std::string error;
