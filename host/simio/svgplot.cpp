@@ -144,8 +144,8 @@ const int kPanelGap = 60;  // below each panel: x tick labels and the x title
 const int kBottom = 8;     // below the last panel's block
 const int kLegendGap = 16; // between plot area and legend
 const int kRowHeight = 16; // of a legend entry
-// A legend of more columns than this goes below its panel, wrapped into as
-// many columns as the picture's width holds, so wide ports do not widen it.
+// A legend of more columns than this, or wider than the plot, goes below its
+// panel, wrapped into as many columns as the plot's width holds.
 const int kMaxSideColumns = 2;
 // More lines than this in one panel are a solid band, and their styles can
 // no longer be told apart: a larger group is drawn as a set of panels.
@@ -257,9 +257,9 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         // Columns of even length: 8 and 8 rather than 14 and 2.
         L.rows = static_cast<int>((L.labels.size() + L.cols - 1) / L.cols);
         L.colWidth = 36 + static_cast<int>(longest) * 7;
-        if (L.cols > kMaxSideColumns) {
+        if (L.cols > kMaxSideColumns || L.cols * L.colWidth > pw) {
             L.below = true;
-            L.cols = std::max(1, (kLeft + pw) / L.colWidth);
+            L.cols = std::max(1, pw / L.colWidth);
             L.rows = static_cast<int>((L.labels.size() + L.cols - 1) / L.cols);
         }
         panels.push_back(std::move(L));
@@ -376,7 +376,7 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
                 // Beside the panel filled top to bottom; below it left to right.
                 int col = static_cast<int>(k) / L.rows, row = static_cast<int>(k) % L.rows;
                 if (L.below) col = static_cast<int>(k) % L.cols, row = static_cast<int>(k) / L.cols;
-                double lx = L.below ? 12 + col * L.colWidth : x1 + kLegendGap + col * L.colWidth;
+                double lx = (L.below ? x0 : x1 + kLegendGap) + col * L.colWidth;
                 double ly = (L.below ? y1 + kPanelGap - 4 : y0 + 10) + row * kRowHeight;
                 o += "<line x1=\"" + num(lx) + "\" y1=\"" + num(ly) + "\" x2=\"" + num(lx + 22) +
                      "\" y2=\"" + num(ly) + "\" stroke=\"" + seriesColour(L.series[k]) + "\"" +
