@@ -33,7 +33,7 @@ const char USAGE[] =
     "in, also when it listens); the console goes to screen.zv and the results (time,\n"
     "inputs, outputs) to <Model>.out there.\n\n";
 
-const char VERSION_TEXT[] = "zelvane 6.1.0 (stand-in solver)\n";
+const char VERSION_TEXT[] = "zelvane " ZV_VERSION " (stand-in solver)\n";
 
 // The option a mistyped argument was most likely meant to be, if any.
 std::string nearestOption(const std::string& word) {

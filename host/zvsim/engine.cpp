@@ -11,6 +11,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace zvsim {
@@ -131,8 +132,18 @@ Engine::~Engine() = default;
 bool Engine::load() {
     std::string file = options_.blockFile;
     if (file.empty()) {
-        const std::string folder = executableFolder();
-        file = (folder.empty() ? std::string(".") : folder) + "/zelvanesl61" + mexSuffix();
+        // A build keeps the block beside zvsim; an unpacked release keeps
+        // zvsim in tools/, one folder below the block.
+        std::string folder = executableFolder();
+        if (folder.empty()) folder = ".";
+#ifdef _WIN32
+        const std::string sep = "\\";
+#else
+        const std::string sep = "/";
+#endif
+        file = folder + sep + "zelvanesl61" + mexSuffix();
+        const std::string above = folder + sep + ".." + sep + "zelvanesl61" + mexSuffix();
+        if (!std::ifstream(file).good() && std::ifstream(above).good()) file = above;
     }
     std::string error;
     if (!library_.open(file, error)) {
@@ -156,6 +167,7 @@ void Engine::clearProgress() {
 void Engine::reportError(const std::string& text) {
     clearProgress();
     if (text.find("Error initializing socket") != std::string::npos) linkFailed_ = true;
+    if (blockError_.empty()) blockError_ = text;
     zvhost::printToCommandWindow("Error reported by S-function '" + mexName_ + "' in '" +
                                  blockPath_ + "':\n" + withNewline(text));
 }
@@ -261,6 +273,7 @@ RunReport Engine::simulate() {
     RunReport report;
     stopAsked_ = false;
     linkFailed_ = false;
+    blockError_.clear();
     if (!updateDiagram()) return report;
 
     const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
@@ -273,8 +286,12 @@ RunReport Engine::simulate() {
         error = "--input: " + error;
     }
     Recorders out;
-    if (error.empty() && !options_.csvFile.empty())
-        out.csv.open(options_.csvFile, nIn, nOut, error);
+    if (error.empty() && !options_.csvFile.empty()) {
+        std::vector<std::string> columns = options_.inputNames;
+        columns.resize(size_t(nIn));
+        columns.insert(columns.end(), options_.outputNames.begin(), options_.outputNames.end());
+        out.csv.open(options_.csvFile, nIn, nOut, error, columns);
+    }
     if (!error.empty()) {
         zvhost::printToErrorStream("zvsim: " + error + "\n");
         report.end = RunEnd::Unusable;
@@ -421,6 +438,9 @@ int zvsimMain(int argc, const char* const* argv) {
     });
     const RunReport report = engine.simulate();
     if (engine.linkFailed()) zvhost::printToCommandWindow("zvsim: " + linkAdvice() + "\n");
+    const std::string fileAdvice =
+        dataFileAdvice(engine.blockError(), options.model, options.product);
+    if (!fileAdvice.empty()) zvhost::printToCommandWindow("zvsim: " + fileAdvice + "\n");
     zvhost::printToCommandWindow(summaryLine(report, options.stopTime));
     zvhost::setCommandWindow({});
     return exitStatus(report);

@@ -115,6 +115,8 @@ class Engine {
     zvhost::Block* block() { return block_.get(); }
     // Whether the block reported that it could not start its link.
     bool linkFailed() const { return linkFailed_; }
+    // The first error text the block reported, empty when none.
+    const std::string& blockError() const { return blockError_; }
     const std::string& blockPath() const { return blockPath_; }
 
   private:
@@ -139,6 +141,7 @@ class Engine {
     std::unique_ptr<simio::ProgressLine> progress_;
     bool stopAsked_ = false;
     bool linkFailed_ = false;
+    std::string blockError_;
 };
 
 // zvsim's main: see usageText() for the exit codes.

@@ -57,9 +57,9 @@ TEST(ZvsimOptions, DefaultsEveryOptionAndRefusals) {
     o.signals.sample(2.0, u, 3);
     EXPECT_EQ(std::vector<double>(u, u + 3), (std::vector<double>{1, 1, 3}));
 
-    for (const char* bad :
-         {"--timestep fast", "--inputs 2x", "--frobnicate 1", "--size-only --model",
-          "--stop-time -1", "--stop-time nan", "--input 0=1", "--signals 1;a:2"}) {
+    for (const char* bad : {"--timestep fast", "--inputs 2x", "--frobnicate 1",
+                            "--size-only --model", "--stop-time -1", "--stop-time nan",
+                            "--input 0=1", "--signals 1;a:2", "--plot run.png"}) {
         zvsim::Options fresh;
         std::string e;
         EXPECT_FALSE(parse(bad, fresh, e) || e.empty()) << bad;

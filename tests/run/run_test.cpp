@@ -262,6 +262,7 @@ TEST_F(ZvRun, PipelinedRunsLeaveTheSameResultsByteForByte) {
 
 TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
     dir.file("v60.dat", demoModel("ZVSOLVER:VERSION=6.1", "ZVSOLVER:VERSION=6.0"));
+    const std::string folder = std::filesystem::path(dir.path()).parent_path().string();
     struct Refusal {
         std::vector<std::string> args; // model, product, source: the summary's
         std::string error;             // after the start summary
@@ -281,10 +282,17 @@ TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
          "F*** Specified ZV data file does not exist in the working folder.\n", true, true, REFUSED,
          "Warning: block 'absent/Zelvane': No ZV data file specified or specified ZV data file "
          "does not exist in the working folder\n.\n",
-         1, 1},
+         1, 1, "",
+         "zvsim: the solver found no absent.dat in " + folder +
+             ": the block's Model parameter (--model absent) names absent.dat there; run zvsim "
+             "in the folder that holds it.\n"},
         {opts("tank", "ZVOTHER", "SIMULINK", "1"),
          "F*** Specified product code does not match with the one that was used to create the "
-         "specified ZV data file.\n"},
+         "specified ZV data file.\n",
+         true, true, REFUSED, "", 2, 3, "",
+         "zvsim: tank.dat in " + folder +
+             " was made with the product code ZVDEMO, not ZVOTHER: give --product ZVDEMO (the "
+             "block's Product parameter).\n"},
         {opts("v60", "ZVDEMO", "SIMULINK", "1"),
          "F*** Specified ZV data file has not been created by a Zelvane v6.1 product. This "
          "S-function supports only v6.1 ZV data files.\n"},

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char VERSION[] = "zvtrace 6.1.0\n";
+const char VERSION[] = "zvtrace " ZV_VERSION "\n";
 
 const char USAGE[] =
     "Usage: zvtrace --listen PORT --to HOST:PORT [options]\n"
