@@ -145,6 +145,15 @@ TEST_F(FrameSizesCall, CommandLineCallSizesAStandAloneSimStructAndReturnsTheReco
     EXPECT_EQ(v[SS_SIZES_CHECKSUM0], 4294967295.0); // an unsigned word
     EXPECT_EQ(v[SS_SIZES_VERSION], 5200229.0);
     EXPECT_EQ(v[SS_SIZES_FLAGS], 8193.0); // the block's flag and the sizes-call flag
+    // Nobody else reads the error status on this road: it is shown as a
+    // warning, as is a parameter count that sizing did not take.
+    EXPECT_EQ(out, "Warning: F*** from the block\n");
+    fakeblock::onSizes = [](SimStruct* S) { ssSetNumSFcnParams(S, 6); };
+    out.clear();
+    ASSERT_TRUE(
+        sizesCall(0, {empty.get(), empty.get(), empty.get(), zero.get(), model.get()}, &sizes).ok);
+    EXPECT_EQ(out, "Warning: zelvanesl61 takes 6 dialog parameters after the flag (Model, "
+                   "Product, Simulation Duration Source, Timestep, Inputs, Outputs), not 1\n");
 }
 
 TEST_F(FrameSizesCall, SimulinksSimStructComesOnlyFromAWellFormedXAndItsOwnName) {
