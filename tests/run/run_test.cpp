@@ -3,6 +3,7 @@
 #include "run/run_support.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <thread>
@@ -426,6 +427,60 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
         << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
 }
+
+#ifdef ZVTEST_ZVDOCTOR
+// zvdoctor in the model's folder passes on the demo's installation and names
+// the fault of each broken one.
+TEST_F(ZvRun, ZvdoctorNamesTheFaultOfEachBrokenInstallation) {
+    std::ifstream in(ZVTEST_BLOCK, std::ios::binary);
+    std::string block((std::istreambuf_iterator<char>(in)), {});
+    for (size_t at = block.find("libmex."); at != std::string::npos; at = block.find("libmex."))
+        block[at + 5] = 'z'; // a library no machine has
+    std::ofstream(dir.path("gone.mex"), std::ios::binary) << block;
+    struct Case {
+        std::vector<std::string> args;
+        std::string prm;
+        std::vector<EnvChange> env;
+        std::vector<std::string> says; // in this order
+    } cases[] = {
+        {{"--model", "tank", "--product", "ZVDEMO"},
+         "",
+         {},
+         {"[ ok ] launch: the solver started", "[ ok ] handshake",
+          "[ ok ] DATEXIST: the solver "
+          "finds tank.dat",
+          "[ ok ] close: SLCLOSE, CHECKBACK and the close frame", "all checks passed"}},
+        {{}, "VERSION=9.9\n", {}, {"[FAIL] no solver for version 9.9", "(installed: 6.1.0)"}},
+        {{"--wait", "1"},
+         "",
+         {{"ZELVANE_FAULTS", "exit=3"}},
+         {"[FAIL] launch: the solver did not connect back", "fix: run the solver by hand"}},
+        {{"--mex", dir.path("gone.mex")},
+         "",
+         {},
+         {"[FAIL] gone.mex needs libraries", "libmez.", "[FAIL] gone.mex does not load"}},
+        {{},
+         "HOST=127.0.0.1\nPORT=abc\nPROT=1234\n",
+         {},
+         {"[FAIL] zvlink.prm: 3 lines read; launch mode", "Skipping unknown attribute: PROT",
+          "HOST=127.0.0.1 without a usable PORT"}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.says.front());
+        dir.file("zvlink.prm", c.prm);
+        c.args.insert(c.args.begin(), ZVTEST_ZVDOCTOR);
+        c.env.insert(c.env.begin(), CLEAN_ENV.begin(), CLEAN_ENV.end());
+        const Finished r = runChild(c.args, dir.path(), c.env);
+        EXPECT_EQ(r.status, &c == &cases[0] ? 0 : 1) << r.out << r.err;
+        size_t at = 0;
+        for (const std::string& text : c.says)
+            if ((at = r.out.find(text, at)) == std::string::npos) {
+                ADD_FAILURE() << text << " not in\n" << r.out;
+                break;
+            }
+    }
+}
+#endif
 
 // Runs side by side, each in its own folder with its own solver on a port
 // of the system's choosing, as a parameter sweep starts them.
