@@ -28,5 +28,5 @@ mkoctfile --mex -I"$root/src" -I"$root/host/include" \
     "$root/host/octave/guard.cpp" "$root"/src/*/*.cpp "${link[@]}" \
     -Wl,--version-script="$root/src/frame/mexfunction.map" -o zelvanesl61.mex
 mkoctfile --mex -I"$root/host/include" "$root/host/octave/zvgateway.cpp" \
-    "${link[@]}" -ldl -o zvgateway.mex
+    "${link[@]}" -o zvgateway.mex
 echo "built $out/zelvanesl61.mex and $out/zvgateway.mex"

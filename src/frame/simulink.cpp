@@ -111,6 +111,13 @@ void registerMethods(SimStruct* S) {
     m.mdlTerminate = mdlTerminate;
 }
 
+void dispatch(SimStruct* S, int flag);
+
+bool ownName(SimStruct* S) {
+    return std::strcmp(kSFunctionName, "simulink_only_sfcn") == 0 ||
+           std::strcmp(S->modelName ? S->modelName : "", kSFunctionName) == 0;
+}
+
 // From the command line nobody reads the error status the sizing set, nor
 // reports a parameter count that sizing would not look at: shown as a
 // warning, once the vector is back.
@@ -139,14 +146,21 @@ void sizesCall(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Whatever the numeric class, the value as a double.
     int flag = 0;
     if (!exactInt(mxGetScalar(flagArg), &flag)) sizesCallError(badFlag);
-    if (flag != 0) sizesCallError("Invalid flag passed to %s");
 
     SimStruct* S = simStructFromX(prhs[1]);
+    if (flag != 0) {
+        // A host that can call a MEX file only through its interpreter's
+        // dispatch (Octave) never passes a negative nlhs: its callbacks come
+        // with the SimStruct in x, as the sizes call brings it. The block's
+        // unload handler is then registered on the block, not on that host.
+        if (!S || !ownName(S)) sizesCallError("Invalid flag passed to %s");
+        dispatch(S, flag);
+        return;
+    }
     const bool standAlone = S == nullptr;
     if (S) {
         const char* modelName = S->modelName ? S->modelName : "";
-        if (std::strcmp(kSFunctionName, "simulink_only_sfcn") != 0 &&
-            std::strcmp(modelName, kSFunctionName) != 0) {
+        if (!ownName(S)) {
             char text[512];
             std::snprintf(text, sizeof text,
                           "S-function name mismatch. Name in source is \"#define S_FUNCTION_NAME "

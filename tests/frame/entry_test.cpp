@@ -252,6 +252,17 @@ TEST_F(FrameDispatch, OutputsSeeTheMinorStepMarkerAndGuardedMethodsNeedTheirSlot
     EXPECT_EQ(flag(105), "mdlUpdate");
     S.methods2 = nullptr; // without a second table its flags end with their texts
     EXPECT_EQ(flag(132), "! Unexpected call to mdlSetDefaultPortDataTypes");
+
+    // Through a dispatch without a negative nlhs (Octave's) the SimStruct
+    // comes in x; without it, or with another name there, the flag is refused.
+    fakeblock::reset();
+    ArrayPtr x = column(addressOf(&S), kStamp), f = makeScalar(104);
+    S.sizes[SS_SIZES_CALL_ARG] = -2;
+    EXPECT_TRUE(call(0, x.get(), f.get()).ok);
+    ASSERT_EQ(fakeblock::calls.size(), 1u);
+    EXPECT_EQ(fakeblock::calls[0].method + std::to_string(fakeblock::calls[0].tid), "mdlOutputs-2");
+    S.modelName = "other";
+    EXPECT_EQ(call(0, x.get(), f.get()).error, "Invalid flag passed to " + kName);
 }
 
 TEST_F(FrameDispatch, MalformedCallbackCallsOnlySetTheStatus) {
