@@ -43,15 +43,6 @@ std::string textAt(const std::string& file, uint64_t offset, uint64_t end) {
     return std::string(start, strnlen(start, end - offset));
 }
 
-// Keeps the higher of two "PREFIX_x.y.z" versions, without the prefix.
-void keepHighest(std::string* highest, const std::string& name, const char* prefix) {
-    const size_t n = std::strlen(prefix);
-    if (name.compare(0, n, prefix) != 0) return;
-    const std::string version = name.substr(n);
-    if (version.empty() || !(version[0] >= '0' && version[0] <= '9')) return;
-    if (highest->empty() || compareVersions(version, *highest) > 0) *highest = version;
-}
-
 } // namespace
 
 int compareVersions(const std::string& a, const std::string& b) {
@@ -200,6 +191,15 @@ bool isExecutable(const std::string& path) {
 #else
 
 namespace {
+
+// Keeps the higher of two "PREFIX_x.y.z" versions, without the prefix.
+void keepHighest(std::string* highest, const std::string& name, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    if (name.compare(0, n, prefix) != 0) return;
+    const std::string version = name.substr(n);
+    if (version.empty() || !(version[0] >= '0' && version[0] <= '9')) return;
+    if (highest->empty() || compareVersions(version, *highest) > 0) *highest = version;
+}
 
 struct Sections {
     std::vector<Elf64_Shdr> all;
