@@ -41,7 +41,7 @@ fi
 host/octave/build.sh "$root/build/octave" gateway
 models="$root/examples/models"
 echo "== checks in octave-cli"
-octave "addpath('$root/build/octave', '$root/tests/octave');
+octave "addpath('$root/build/octave', '$root/tests/octave', '$root/tools/matlab');
         exit(zv_octave_checks('$models', '$root/build/default/bin/zvsim') > 0)"
 
 echo "== leaks: 1 round against $rounds"

@@ -26,6 +26,7 @@ const char* const FAULT_HELP =
     "  byte-by-byte         write every frame one byte at a time\n"
     "  stall=SECS[@WHEN]    wait SECS seconds before answering (every call without @WHEN)\n"
     "  stall-handshake=SECS wait SECS seconds before answering the handshake\n"
+    "  exit=N               end at once with exit status N (1 to 255), before any link\n"
     "WHEN picks one call of each link: N (the N-th call), NAME (the first call of a\n"
     "function, e.g. ZVUPDATE) or NAME:K (its K-th call). Without WHEN: the first call.\n";
 
@@ -86,6 +87,7 @@ const FaultName FAULT_NAMES[] = {
     {"byte-by-byte", FaultKind::ByteByByte},
     {"stall", FaultKind::Stall},
     {"stall-handshake", FaultKind::StallHandshake},
+    {"exit", FaultKind::ExitAtStart},
 };
 
 } // namespace
@@ -132,6 +134,9 @@ bool parseFault(const std::string& item, Fault* fault, std::string* error) {
         break;
     case FaultKind::ByteByByte:
         ok = !hasArg;
+        break;
+    case FaultKind::ExitAtStart:
+        ok = parseInt(arg, 1, &f.count) && f.count <= 255;
         break;
     case FaultKind::StallHandshake:
         ok = parseSeconds(arg, &f.seconds);

@@ -237,6 +237,11 @@ int main(int argc, char** argv) {
     console.echo = verbose;
     if (!console.open("screen.zv")) fprintf(stderr, "zelvane: cannot write screen.zv\n");
     console.line("Zelvane stand-in solver 6.1");
+    for (const Fault& f : config.faults)
+        if (f.kind == FaultKind::ExitAtStart) {
+            console.line("Exiting with status %d (fault exit).", f.count);
+            return f.count;
+        }
     int status = launch ? runLaunched(port, config, console) : runListening(port, config, console);
     console.close();
     return status;

@@ -31,6 +31,6 @@ link=(-L"$libdir" -Wl,-rpath,"$libdir" -loctinterp -loctave -Wl,--no-undefined
     "$root/host/octave/guard.cpp" "$root"/src/*/*.cpp "${link[@]}" \
     -Wl,--version-script="$root/src/frame/mexfunction.map" -o zelvanesl61.mex
 mkoctfile --mex -I"$root/host/include" "$root/host/octave/zvgateway.cpp" \
-    "${link[@]}" -ldl -o zvgateway.mex
+    "${link[@]}" -o zvgateway.mex
 [ "$what" = gateway ] || echo "built $out/zelvanesl61.mex"
 echo "built $out/zvgateway.mex"

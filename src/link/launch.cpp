@@ -10,7 +10,11 @@
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0};
+
+int linkConnectMode(void) {
+    return linkState.connectMode;
+}
 
 void setLinkAcceptTimeout(int32_t seconds) {
     linkState.acceptTimeout = seconds;
@@ -75,7 +79,8 @@ int startLink(void) {
     if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
     linkState.replyTimeout = settings.timeout;
     linkState.pipeline = settings.pipeline;
-    if (strcmp(settings.host, LINK_DEFAULT_HOST) == 0) {
+    linkState.connectMode = strcmp(settings.host, LINK_DEFAULT_HOST) != 0;
+    if (!linkState.connectMode) {
         if (launchSolver(settings.port, linkVersion(&settings))) return 1;
         return startFailed("unable to start server");
     }

@@ -72,7 +72,8 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
     zvtest::TempDir dir;
     const std::string junk = dir.file("junk.mexa64", "not a library");
     const std::string warning = "Warning: block 'absent/Zelvane': No ZV data file specified or "
-                                "specified ZV data file does not exist in the working folder\n.\n";
+                                "specified ZV data file does not exist in the working folder\n.\n"
+                                "Data file: absent.dat\nWorking folder: *\n";
     auto widths = [](int in, int out) {
         return "input port width: " + std::to_string(in) +
                "\noutput port width: " + std::to_string(out) + "\n";
@@ -121,6 +122,7 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
         SCOPED_TRACE(c.args);
         std::string got;
         EXPECT_EQ(run("--size-only " + c.args, &got), c.status);
+        got = zvtest::maskedFolders(got);
         EXPECT_TRUE(c.exact ? got == c.out : got.find(c.out) != std::string::npos) << got;
         const std::string err = zvtest::readFile(dir.path("err.txt"));
         EXPECT_TRUE(c.err.empty() || err == c.err) << err;
