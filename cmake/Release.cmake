@@ -10,11 +10,7 @@
 #                     (zvihome) and the demo's data file
 
 set(ZV_PRODUCT_NAME "Zelvane link for Simulink (zelvanesl61)")
-set(zv_release_targets zelvanesl61 zvsim zv_mx zv_mex zvtrace zelvane)
-# Being written elsewhere; installed once it exists.
-if(TARGET zvdoctor)
-  list(APPEND zv_release_targets zvdoctor)
-endif()
+set(zv_release_targets zelvanesl61 zvsim zv_mx zv_mex zvtrace zvdoctor zelvane)
 
 # Windows shows a file's version and product in its properties.
 function(zv_version_resource target description type)
@@ -74,24 +70,17 @@ install(TARGETS zvsim zvtrace zv_mx zv_mex
   LIBRARY DESTINATION tools COMPONENT release
   # Windows import libraries: for linking, not for running.
   ARCHIVE DESTINATION lib COMPONENT devel)
-if(TARGET zvdoctor)
-  install(TARGETS zvdoctor RUNTIME DESTINATION tools COMPONENT release)
-endif()
+install(TARGETS zvdoctor RUNTIME DESTINATION tools COMPONENT release)
 install(TARGETS zelvane
   RUNTIME DESTINATION standin/zvihome/v${ZV_SOLVER_HOME_VERSION}/Zelvane/bin COMPONENT release)
 # zvsim finds the libmx and libmex beside it; nothing else in the archive
 # carries a search path.
 if(NOT WIN32 AND NOT APPLE)
-  set_target_properties(zvsim PROPERTIES INSTALL_RPATH "$ORIGIN")
-  if(TARGET zvdoctor)
-    set_target_properties(zvdoctor PROPERTIES INSTALL_RPATH "$ORIGIN")
-  endif()
+  set_target_properties(zvsim zvdoctor PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
-install(FILES README.md CHANGELOG.md examples/zvlink.prm.example DESTINATION . COMPONENT release)
-if(EXISTS ${PROJECT_SOURCE_DIR}/tools/matlab/errstop61.m)
-  install(FILES tools/matlab/errstop61.m DESTINATION . COMPONENT release)
-endif()
+install(FILES README.md CHANGELOG.md examples/zvlink.prm.example tools/matlab/errstop61.m
+        DESTINATION . COMPONENT release)
 install(FILES examples/demo/tank.dat DESTINATION standin COMPONENT release)
 
 set(CPACK_PACKAGE_NAME zelvanesl61)

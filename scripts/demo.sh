@@ -7,8 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset default >/dev/null
-targets=(zvsim zelvane zvtrace)
-[ -d tools/zvdoctor ] && targets+=(zvdoctor)
+targets=(zvsim zelvane zvtrace zvdoctor)
 cmake --build --preset default --target "${targets[@]}"
 echo
 exec examples/demo/run.sh build/default

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,7 +28,8 @@ const char USAGE[] =
     "where MATLAB (or zvsim) runs. One line per check, each failure with its fix;\n"
     "exit status 0 only when every check passed.\n"
     "\n"
-    "  the MEX file   --mex FILE, else zelvanesl61 beside zvdoctor: it loads with\n"
+    "  the MEX file   --mex FILE, else zelvanesl61 beside zvdoctor or one folder up\n"
+    "                 (an unpacked release): it loads with\n"
     "                 every symbol bound (the loader's own text when not), exports\n"
     "                 mexFunction, the libraries it names are found and, on Linux,\n"
     "                 the GLIBC and GLIBCXX versions it needs are here\n"
@@ -411,6 +413,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::puts("zvdoctor " ZV_VERSION);
+            return 0;
         } else if (arg == "--mex" && hasValue) {
             mex = argv[++i];
         } else if (arg == "--model" && hasValue) {
@@ -431,7 +436,15 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (mex.empty()) mex = zvdoctor::executableFolder() + "/zelvanesl61" + zvdoctor::mexSuffix();
+    if (mex.empty()) {
+        // A build keeps the block beside zvdoctor; an unpacked release keeps
+        // zvdoctor in tools/, one folder below the block.
+        const std::string folder = zvdoctor::executableFolder();
+        const std::string name = "zelvanesl61" + zvdoctor::mexSuffix();
+        mex = folder + "/" + name;
+        if (!std::ifstream(mex).good() && std::ifstream(folder + "/../" + name).good())
+            mex = folder + "/../" + name;
+    }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     // The block's code logs into the checks' details, not onto the screen,
