@@ -440,7 +440,7 @@ int main(int argc, char** argv) {
         // A build keeps the block beside zvdoctor; an unpacked release keeps
         // zvdoctor in tools/, one folder below the block.
         const std::string folder = zvdoctor::executableFolder();
-        const std::string name = "zelvanesl61" + zvdoctor::mexSuffix();
+        const std::string name = std::string("zelvanesl61") + zvdoctor::mexSuffix();
         mex = folder + "/" + name;
         if (!std::ifstream(mex).good() && std::ifstream(folder + "/../" + name).good())
             mex = folder + "/../" + name;
