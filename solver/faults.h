@@ -18,7 +18,8 @@ enum class FaultKind {
     TooManyOutputs,  // ZVUPDATE returns more values than any block can take
     ByteByByte,      // write every frame one byte at a time
     Stall,           // wait before answering
-    StallHandshake   // wait before answering the handshake
+    StallHandshake,  // wait before answering the handshake
+    ConnectTo        // launch mode: connect back to another address of this machine
 };
 
 // Which call of a link a fault applies to. Calls are counted from 1 on each
@@ -33,7 +34,7 @@ struct Fault {
     FaultKind kind;
     int count = 0;        // CloseAfter: calls answered; TooManyOutputs: values
     double seconds = 0.0; // NoConnect, Stall, StallHandshake
-    std::string text;     // RefuseHandshake
+    std::string text;     // RefuseHandshake: the reply; ConnectTo: the host
     CallTarget target;
 };
 
