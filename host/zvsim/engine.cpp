@@ -373,22 +373,27 @@ void Engine::giveUp(RunReport& report, Recorders& out) {
     report.interruptedBy = name;
     writeOutputs(report, out);
 
+    zvhost::printToCommandWindow(summaryLine(report, options_.stopTime));
+    std::fflush(stdout);
+    std::fflush(stderr);
+
     // The block's exit function ends a link left up (its close frame tells
     // the solver); bounded, as it shares the link with the waiting call.
+    // zvsim ends the moment it is done: the waiting call may wake up on
+    // the link it released.
     static std::atomic<bool> linkEnded{false};
     const zvhost::MexEntry entry = entry_;
     std::thread([entry] {
         zvhost::unloadMex(entry);
         linkEnded = true;
     }).detach();
-    for (int waited = 0; waited < EXIT_FUNCTION_MS && !linkEnded; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!linkEnded)
-        zvhost::printToErrorStream("zvsim: the block did not end its link within " +
-                                   std::to_string(EXIT_FUNCTION_MS) + " ms.\n");
-    zvhost::printToCommandWindow(summaryLine(report, options_.stopTime));
-    std::fflush(stdout);
-    std::fflush(stderr);
+    for (int waited = 0; waited < EXIT_FUNCTION_MS && !linkEnded; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!linkEnded) {
+        std::fprintf(stderr, "zvsim: the block did not end its link within %d ms.\n",
+                     EXIT_FUNCTION_MS);
+    }
+    std::fflush(nullptr); // the link log's last lines too
     std::_Exit(exitStatus(report));
 }
 
