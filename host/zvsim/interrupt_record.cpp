@@ -38,7 +38,7 @@ const char* nameOf(int kind) {
     case INTERRUPT_TERM:
         return "SIGTERM";
     case INTERRUPT_CONSOLE_CLOSED:
-        return "closing the console";
+        return "console close";
     default:
         return nullptr;
     }

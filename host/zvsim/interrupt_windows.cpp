@@ -30,13 +30,16 @@ int __stdcall onConsoleControl(unsigned long event) {
     if (!armed) return FALSE;
     switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
+    case CTRL_BREAK_EVENT: {
+        // A request after the one that gave the run up: giving up stalls.
+        const bool givenUp = abandonSignal() != 0;
         if (noteInterrupt(event == CTRL_C_EVENT ? INTERRUPT_CTRL_C : INTERRUPT_CTRL_BREAK,
                           interruptClockMs()) != INTERRUPT_ABANDON)
             return TRUE;
         // The engine gives the run up; with no engine watching, the
         // default ends zvsim at once.
-        return interruptWatched() ? TRUE : FALSE;
+        return interruptWatched() && !givenUp ? TRUE : FALSE;
+    }
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT: {
         if (!interruptWatched()) return FALSE;
