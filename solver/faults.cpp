@@ -27,6 +27,8 @@ const char* const FAULT_HELP =
     "  stall=SECS[@WHEN]    wait SECS seconds before answering (every call without @WHEN)\n"
     "  stall-handshake=SECS wait SECS seconds before answering the handshake\n"
     "  exit=N               end at once with exit status N (1 to 255), before any link\n"
+    "  connect-to=HOST      launch mode: connect back to HOST (a name or address of this\n"
+    "                       machine, e.g. 127.0.1.1) instead of 127.0.0.1\n"
     "WHEN picks one call of each link: N (the N-th call), NAME (the first call of a\n"
     "function, e.g. ZVUPDATE) or NAME:K (its K-th call). Without WHEN: the first call.\n";
 
@@ -88,6 +90,7 @@ const FaultName FAULT_NAMES[] = {
     {"stall", FaultKind::Stall},
     {"stall-handshake", FaultKind::StallHandshake},
     {"exit", FaultKind::ExitAtStart},
+    {"connect-to", FaultKind::ConnectTo},
 };
 
 } // namespace
@@ -125,6 +128,10 @@ bool parseFault(const std::string& item, Fault* fault, std::string* error) {
         break;
     case FaultKind::RefuseHandshake:
         f.text = hasArg ? arg : "NO";
+        break;
+    case FaultKind::ConnectTo:
+        f.text = arg;
+        ok = !arg.empty();
         break;
     case FaultKind::TooManyOutputs:
         f.count = 129;

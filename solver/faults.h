@@ -19,7 +19,8 @@ enum class FaultKind {
     ByteByByte,      // write every frame one byte at a time
     Stall,           // wait before answering
     StallHandshake,  // wait before answering the handshake
-    ExitAtStart      // end at once with a status, as a solver without its licence does
+    ExitAtStart,     // end at once with a status, as a solver without its licence does
+    ConnectTo        // launch mode: connect back to another address of this machine
 };
 
 // Which call of a link a fault applies to. Calls are counted from 1 on each
@@ -34,7 +35,7 @@ struct Fault {
     FaultKind kind;
     int count = 0;        // CloseAfter: calls answered; TooManyOutputs: values; ExitAtStart: status
     double seconds = 0.0; // NoConnect, Stall, StallHandshake
-    std::string text;     // RefuseHandshake
+    std::string text;     // RefuseHandshake: the reply; ConnectTo: the host
     CallTarget target;
 };
 

@@ -108,15 +108,18 @@ int runLaunched(uint16_t port, const SolverConfig& config, Console& console) {
             return 0;
         }
     }
+    const char* host = "127.0.0.1";
+    for (const Fault& f : config.faults)
+        if (f.kind == FaultKind::ConnectTo) host = f.text.c_str();
     startXSockets();
     XSocket* s = newXSocket();
     int status = 1;
     if (!s) {
         console.line("Out of memory.");
-    } else if (!connectXSocketToHost(s, "127.0.0.1", port, nullptr, 0)) {
+    } else if (!connectXSocketToHost(s, host, port, nullptr, 0)) {
         reportSocketError(console, "Cannot connect to the block", s);
     } else {
-        console.line("Connected to the block on port %u.", port);
+        console.line("Connected to the block at %s port %u.", host, port);
         serveLink(s, config, console);
         status = 0;
     }

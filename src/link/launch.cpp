@@ -56,7 +56,10 @@ int acceptSolver(XSocket* server) {
     for (;;) {
         if (!acceptXSocket(server, linkState.socket)) return 0;
         if (isXSocketPeerLocal(linkState.socket)) return 1;
-        logMessage(LOG_WARN, "refused a connection from %s: the solver runs on this machine",
+        // Closed before a byte is read: only the solver launched here may talk.
+        logMessage(LOG_WARN,
+                   "refused a connection from %s: it does not come from this machine, where the "
+                   "launched solver runs",
                    getXSocketRemoteAddress(linkState.socket));
         closeXSocket(linkState.socket);
         const int32_t left = secondsLeft(deadline);
