@@ -331,6 +331,9 @@ int main(int argc, char** argv) {
 
     installSignalHandlers();
     if (!replayFile.empty()) {
+        // Nothing of a replay needs an orderly end: a stop signal ends it at once.
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
         if (stopAtEof) {
             std::thread([] {
                 while (getchar() != EOF) {

@@ -53,8 +53,9 @@ struct ReplayTally {
     std::map<std::string, double> largest;
 };
 
-// One line on standard error, and in the report file when there is one.
-void replaySay(const ReplayOptions& options, const std::string& line);
+// One line on standard error, and in the report file when there is one
+// (reportOnly: there alone, when there is one).
+void replaySay(const ReplayOptions& options, const std::string& line, bool reportOnly = false);
 // The summary lines, at the end.
 void replaySummary(const ReplayOptions& options, const ReplayTally& tally);
 
