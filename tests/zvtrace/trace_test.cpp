@@ -231,7 +231,6 @@ TEST(TraceRelay, BothEndsSeeWhatTheyWouldWithoutItUnderEveryFault) {
           "call      SLCZVPWR#15 i:D=0.1 i:<D[2]={1,0} b:I=-1 b:I=0",
           "return    SLCZVPWR#15 b:I=-1 b:I=1", "return    ZVUPDATE#14 o:<D[3]={0.36",
           "call      SLCLOSE#16 i:I=0", "return    CHECKBACK#17", "block>solver close"}},
-        {{"byte-by-byte"}, {"return    SLZVIMAN#12 o:D=10", "return    CHECKBACK#17"}},
         {{"refuse-handshake=NO"},
          {"solver>block handshake \"NO\"", "lost      (the solver closed the connection)"}},
         {{"drop=SLOPEN"},
@@ -402,60 +401,37 @@ TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
     const std::string clean = "0 differences\n";
     struct Case {
         std::string what, prm, faults, product = "ZVDEMO";
+        bool connect;                       // zelvane --replay --listen, else launched by the block
         std::string replayPrm, replayInput; // as recorded when empty
         std::vector<EnvChange> replayEnv;
-        std::string said;       // in replay.txt
+        std::string said;       // in replay.txt (connect mode: its standard error)
         bool sameEnding = true; // command window and exit status as recorded
     } cases[] = {
-        {"demo: the solver ends the run",
-         "",
-         "",
-         "ZVDEMO",
-         "",
-         "",
-         {},
+        // clang-format off
+        {"demo: the solver ends the run", "", "", "ZVDEMO", false, "", "", {},
          "replay summary: 205 calls matched, 0 differences\n"},
-        {"pipelined", "PIPELINE=1\n", "", "ZVDEMO", "PIPELINE=1\n", "", {}, clean},
-        {"dropped link", "", "drop=SLCZVPWR:5", "ZVDEMO", "", "", {}, clean},
-        {"cut in the middle of a return", "", "cut=ZVUPDATE:5", "ZVDEMO", "", "", {}, clean},
-        {"refused data file", "", "", "ZVOTHER", "", "", {}, clean},
-        {"input changed at t = 0.5",
-         "",
-         "",
-         "ZVDEMO",
-         "",
-         "1=step:0.5,0,1",
-         {},
-         "difference at call 15, step 6 (t = 0.5), SLCZVPWR, field inputs[0]: recorded 0, sent "
-         "1\nreplay summary: 14 calls matched, 1 difference\n",
-         false},
-        {"--continue",
-         "",
-         "",
-         "ZVDEMO",
-         "",
-         "1=step:0.5,0,1",
-         {{"ZELVANE_REPLAY_CONTINUE", "1"}},
-         "difference at call 23, step 10 (t = 0.9), SLCZVPWR, field inputs[0]: recorded 0, sent "
-         "1\nreplay summary: 200 calls matched, 5 differences\n"},
-        {"within the tolerance",
-         "",
-         "",
-         "ZVDEMO",
-         "",
-         "1=step:1,0,1.0000001",
+        {"demo, connect mode", "", "", "ZVDEMO", true, "", "", {},
+         "replay summary: 205 calls matched, 0 differences\n"},
+        {"pipelined", "PIPELINE=1\n", "", "ZVDEMO", false, "PIPELINE=1\n", "", {}, clean},
+        {"dropped link", "", "drop=SLCZVPWR:5", "ZVDEMO", false, "", "", {}, clean},
+        {"cut in the middle of a return", "", "cut=ZVUPDATE:5", "ZVDEMO", false, "", "", {}, clean},
+        {"refused data file", "", "", "ZVOTHER", false, "", "", {}, clean},
+        {"input changed at t = 0.5", "", "", "ZVDEMO", false, "", "1=step:0.5,0,1", {},
+         "difference at call 15, step 6 (t = 0.5), SLCZVPWR, field inputs[0]: recorded 0, sent 1\n"
+         "replay summary: 14 calls matched, 1 difference\n", false},
+        {"--continue", "", "", "ZVDEMO", false, "", "1=step:0.5,0,1", {{"ZELVANE_REPLAY_CONTINUE", "1"}},
+         "difference at call 23, step 10 (t = 0.9), SLCZVPWR, field inputs[0]: recorded 0, sent 1\n"
+         "replay summary: 200 calls matched, 5 differences\n"},
+        {"within the tolerance", "", "", "ZVDEMO", false, "", "1=step:1,0,1.0000001",
          {{"ZELVANE_REPLAY_TOLERANCE", "1e-6"}},
          "SLCZVPWR inputs: largest relative difference within the tolerance 9.9"},
-        {"recorded with PIPELINE=1, replayed without",
-         "PIPELINE=1\n",
-         "",
-         "ZVDEMO",
-         "",
-         "",
-         {},
+        {"recorded with PIPELINE=1, replayed without", "PIPELINE=1\n", "", "ZVDEMO", false, "", "", {},
          "replay refused: the recording was made with PIPELINE=1, and the block runs without it: "
-         "put PIPELINE=1 in the block's zvlink.prm\n",
-         false},
+         "put PIPELINE=1 in the block's zvlink.prm\n", false},
+        {"recorded without PIPELINE=1, replayed with it", "", "", "ZVDEMO", true, "PIPELINE=1\n", "", {},
+         "replay refused: the recording was made without PIPELINE=1, and the block runs with it: "
+         "take PIPELINE=1 out of the block's zvlink.prm\n", false},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -471,6 +447,16 @@ TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
         const std::string csv = dir.read("run.csv");
         std::remove(dir.path("run.csv").c_str());
         dir.file("zvlink.prm", c.replayPrm);
+        std::unique_ptr<Child> replay;
+        if (c.connect) {
+            replay = std::make_unique<Child>(
+                zelvane({"--replay", dir.path("run.rec"), "--listen", "0"}), dir.path(),
+                std::vector<EnvChange>{}, dir.path("replay.txt"));
+            const uint16_t port = listeningPort(*replay);
+            ASSERT_NE(port, 0) << dir.read("replay.txt");
+            dir.file("zvlink.prm",
+                     c.replayPrm + "HOST=127.0.0.1\nPORT=" + std::to_string(port) + "\n");
+        }
         std::vector<EnvChange> env = {{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
                                       {"ZELVANE_REPLAY", dir.path("run.rec")},
                                       {"ZELVANE_FAULTS", std::nullopt},
@@ -479,6 +465,9 @@ TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
         const Finished replayed = runChild(
             demo(c.replayInput.empty() ? asRecorded : c.replayInput, c.product), dir.path(), env);
         ASSERT_FALSE(replayed.timedOut);
+        if (replay) {
+            EXPECT_EQ(replay->wait(), c.sameEnding ? 0 : 1);
+        }
         // Its report is in the block's folder once the block has its ending.
         EXPECT_TRUE(dir.eventually("replay.txt", c.said)) << dir.read("replay.txt");
         if (c.sameEnding) {
