@@ -256,7 +256,7 @@ int replayListening(uint16_t port, const ReplayPlan& plan, const ReplayOptions& 
 
 int main(int argc, char** argv) {
     SolverConfig config;
-    bool launch = false, listen = false, verbose = false, stopAtEof = false;
+    bool launch = false, listen = false, verbose = false, stopAtEof = false, faultGiven = false;
     uint16_t port = 0;
     std::string error, replayFile;
     ReplayOptions replay;
@@ -310,6 +310,7 @@ int main(int argc, char** argv) {
             if (!parsePort(argv[++i], &port)) error = "bad port " + std::string(argv[i]);
         } else if (strcmp(arg, "--fault") == 0 && i + 1 < argc) {
             Fault f;
+            faultGiven = true;
             if (parseFault(argv[++i], &f, &error)) config.faults.push_back(f);
         } else if (strcmp(arg, "--verbose") == 0) {
             verbose = true;
@@ -323,6 +324,9 @@ int main(int argc, char** argv) {
         if (!error.empty()) break;
     }
     if (error.empty() && launch == listen) error = "give either ZVlink -i:PORT or --listen PORT";
+    // A replay answers as recorded: a fault would only hide what the recording says.
+    if (error.empty() && !replayFile.empty() && faultGiven)
+        error = "--fault does not go with --replay";
     if (error.empty() && launch && port == 0) error = "ZVlink needs -i:PORT";
     if (!error.empty()) {
         fprintf(stderr, "zelvane: %s\ntry 'zelvane --help'\n", error.c_str());

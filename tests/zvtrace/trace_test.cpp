@@ -1,6 +1,7 @@
 // zvtrace: frames decoded from recorded bytes, and the program between a
 // client (or the block) and the stand-in solver, which must see exactly the
-// bytes they would see without it.
+// bytes they would see without it; and its recordings, which the stand-in
+// solver plays back to the same ending.
 #include <algorithm>
 #include <sstream>
 
