@@ -338,6 +338,9 @@ int main(int argc, char** argv) {
         // Nothing of a replay needs an orderly end: a stop signal ends it at once.
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);
+        // Its lines say what went wrong; the protocol's log would only add to
+        // the host's output in launch mode.
+        setLogLevel(verbose ? LOG_DEBUG : LOG_ERROR + 1);
         if (stopAtEof) {
             std::thread([] {
                 while (getchar() != EOF) {
@@ -356,7 +359,6 @@ int main(int argc, char** argv) {
             // Launched in the block's working folder: its setting is here.
             LinkSettings settings;
             memset(&settings, 0, sizeof settings);
-            setLogLevel(LOG_ERROR + 1);
             if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
             if ((settings.pipeline ? 1 : 0) != plan.pipeline) {
                 ready = false;
