@@ -221,12 +221,12 @@ bool prepareReplay(const std::string& path, ReplayPlan* plan, std::string* error
         return false;
     }
     bool anyAhead = false;
-    for (const zvtrace::RecordedLink& recorded : plan->recording.links) {
+    for (zvtrace::RecordedLink& recorded : plan->recording.links) {
         ReplayLink link;
         int calls = 0, steps = 0, waiting = 0;
         double nextTime = 0.0;
         bool dropped = false;
-        for (const zvtrace::RecordedFrame& f : recorded.frames) {
+        for (zvtrace::RecordedFrame& f : recorded.frames) {
             if (dropped) break; // what came after the solver's end never reached it
             const bool fromBlock = f.direction == zvtrace::Direction::ToSolver;
             const uint32_t flag = f.bytes.size() >= 8 ? big32(f.bytes.data()) : 0;
@@ -234,6 +234,7 @@ bool prepareReplay(const std::string& path, ReplayPlan* plan, std::string* error
                 std::vector<unsigned char>& answer =
                     link.steps.empty() ? link.prelude : link.steps.back().answer;
                 answer.insert(answer.end(), f.bytes.begin(), f.bytes.end());
+                std::vector<unsigned char>().swap(f.bytes); // only the answer is needed now
                 if (f.kind == "lost") {
                     (link.steps.empty() ? link.preludeDrop : link.steps.back().dropAfter) = true;
                     dropped = true;
