@@ -286,7 +286,7 @@ bool isInteger(const Json* v, double from, double to) {
 bool loadRecording(const std::string& path, Recording* recording, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        *error = "cannot read " + path;
+        *error = path + ": no such file, or it cannot be read";
         return false;
     }
     *recording = Recording();
