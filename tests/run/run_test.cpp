@@ -258,6 +258,41 @@ TEST_F(ZvRun, PipelinedRunsLeaveTheSameResultsByteForByte) {
     }
 }
 
+// A fault on any call ends a pipelined run as it ends an unpipelined one:
+// same status, command window and CSV, and the solver gets SLCLOSE,
+// CHECKBACK and the final advance whenever it gets them without PIPELINE.
+// ZVUPDATE:5 of a run the solver ends exists only pipelined (the request
+// sent ahead that crosses the completion); its refusal changes nothing.
+TEST_F(ZvRun, EveryFaultOnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
+    std::vector<std::string> targets = {"DATEXIST", "SLOPEN", "SLZVIMAN", "SLCLOSE", "CHECKBACK"};
+    for (int k = 1; k <= 5; ++k)
+        targets.insert(targets.end(),
+                       {"ZVUPDATE:" + std::to_string(k), "SLCZVPWR:" + std::to_string(k)});
+    const std::vector<std::string> runs[] = {
+        tank("0.3", {"--csv", "run.csv"}), // four hits, then the final advance
+        opts("tank", "ZVDEMO", "ZELVANE", "12", {"--timestep", "2.5", "--csv", "run.csv"})};
+    for (const auto& args : runs)
+        for (const char* kind : {"call-back", "wrong-id", "drop"})
+            for (const std::string& target : targets) {
+                const std::string fault = std::string(kind) + "=" + target;
+                if (fault == "drop=ZVUPDATE:5" && args[5] == "ZELVANE") continue; // inherent
+                SCOPED_TRACE(args[5] + " " + fault);
+                std::string seen[2];
+                for (int pipelined : {0, 1}) {
+                    std::remove(dir.path("run.csv").c_str());
+                    std::remove(dir.path("screen.zv").c_str());
+                    dir.file("zvlink.prm", pipelined ? "PIPELINE=1\n" : "");
+                    Finished r = zvsim(args, {{"ZELVANE_FAULTS", fault}});
+                    std::string screen = dir.read("screen.zv"), closing;
+                    for (const char* call : {"Simulink has finished", "SLCLOSE 0", "CHECKBACK\n"})
+                        closing += screen.find(call) != std::string::npos ? '+' : '-';
+                    seen[pipelined] = std::to_string(r.status) + closing + "\n" +
+                                      commandWindow(r.out) + dir.read("run.csv");
+                }
+                EXPECT_EQ(seen[1], seen[0]);
+            }
+}
+
 // ---- the start ----
 
 TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
