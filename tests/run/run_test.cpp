@@ -160,6 +160,14 @@ TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
          1,
          "ERROR: no answer to ZVUPDATE within 1 s (TIMEOUT in zvlink.prm); taking the solver "
          "as lost"},
+        // The model load and the run-on are not steps: LONGTIMEOUT bounds them.
+        {"model load and run-on past TIMEOUT",
+         "TIMEOUT=0.5\nLONGTIMEOUT=60\n",
+         "stall=1@SLZVIMAN,stall=1@SLCZVPWR:12",
+         {},
+         0,
+         "zvsim: the run reached its stop time, t = 1 s (11 sample hits).",
+         11},
 #ifndef _WIN32 // signals sent from outside: POSIX only
         // Two at once, as a process group gets them, are one: the run ends in order.
         {"two SIGINTs together",
@@ -206,6 +214,9 @@ TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
                            });
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
         EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+        if (c.status == 0) {
+            EXPECT_TRUE(dir.eventually("screen.zv", "CHECKBACK\nLink closed by the block."));
+        }
         const std::string csv = dir.read("run.csv");
         // Whole rows only, flushed whatever the end.
         if (c.fault.rfind("stall=", 0) == 0) {
