@@ -45,7 +45,9 @@ void logLimits(void) {
         snprintf(timeout, sizeof timeout, "%g s", limitSeconds(linkState.replyTimeout));
     if (linkState.longTimeout > 0)
         snprintf(longTimeout, sizeof longTimeout, "%g s", limitSeconds(linkState.longTimeout));
-    logMessage(LOG_INFO,
+    // Said where a run's messages are read when a limit can end the link.
+    const bool limited = linkState.replyTimeout > 0 || linkState.longTimeout > 0;
+    logMessage(limited ? LOG_INFO : LOG_DEBUG,
                "time limits: TIMEOUT %s (the connect, the handshake, each call), LONGTIMEOUT %s "
                "(SLZVIMAN, the final advance)",
                timeout, longTimeout);
