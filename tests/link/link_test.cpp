@@ -121,19 +121,26 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
 // A start that fails leaves no connection for a later call to use, and each
 // wait of the link ends when the TIMEOUT of the settings has passed.
 TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
+    // A solver that was greeted is told the link is over, even when its
+    // reply was wrong or late.
+    bool told = false;
     const struct {
         std::string settings;
         std::function<void(FakeSolver&)> script;
         std::string line;
     } cases[] = {
         {"", nullptr, "ERROR: error trying to initialize connection"}, // nothing listens
-        {"TIMEOUT=1\n", [](FakeSolver& f) { f.readFrame(), f.readEnd(); },
+        {"TIMEOUT=1\n", [&](FakeSolver& f) { f.readFrame(), told = f.readFrame() == frame(5, ""); },
          "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"},
-        {"", [](FakeSolver& f) { f.readFrame(), f.send(frame(2, "NO")), f.readEnd(); },
+        {"",
+         [&](FakeSolver& f) {
+             f.readFrame(), f.send(frame(2, "NO")), told = f.readFrame() == frame(5, "");
+         },
          "ERROR: error in handshake reply: NO"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
+        told = false;
         FakeSolver peer;
         aimAt("127.0.0.1", c.script ? peer.port : closedPort());
         zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + c.settings);
@@ -143,6 +150,8 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
         EXPECT_EQ(currentLink()->handle, XSOCKET_INVALID_HANDLE);
         EXPECT_TRUE(logged(c.line)) << log();
         closeLink();
+        peer.join();
+        EXPECT_EQ(told, c.script != nullptr);
     }
 
     // A call whose whole return does not come in time fails as a lost link
