@@ -20,6 +20,7 @@ const char* const FAULT_HELP =
     "  bad-flag[=WHEN]      answer the call with a frame of byte flag 7 and no body\n"
     "  call-back[=WHEN]     answer the call with a call of its own (ZVNUMSPEC, no fields)\n"
     "                       and no return\n"
+    "  call-first[=WHEN]    send a call of its own (ZVNUMSPEC, no fields), then the return\n"
     "  wrong-id[=WHEN]      answer the call with the return of CHECKBACK\n"
     "                       (of SLOPEN when the call is CHECKBACK)\n"
     "  too-many-outputs[=N] ZVUPDATE returns N values (129): the outputs, then zeros\n"
@@ -84,6 +85,7 @@ const FaultName FAULT_NAMES[] = {
     {"refuse-handshake", FaultKind::RefuseHandshake},
     {"bad-flag", FaultKind::BadFlag},
     {"call-back", FaultKind::CallBack},
+    {"call-first", FaultKind::CallFirst},
     {"wrong-id", FaultKind::WrongId},
     {"too-many-outputs", FaultKind::TooManyOutputs},
     {"byte-by-byte", FaultKind::ByteByByte},
@@ -119,6 +121,7 @@ bool parseFault(const std::string& item, Fault* fault, std::string* error) {
     case FaultKind::Cut:
     case FaultKind::BadFlag:
     case FaultKind::CallBack:
+    case FaultKind::CallFirst:
     case FaultKind::WrongId:
         ok = parseTarget(arg, &f.target);
         break;

@@ -14,6 +14,7 @@ enum class FaultKind {
     RefuseHandshake, // answer the handshake with another text than "OK"
     BadFlag,         // answer the call with a frame of an unknown byte flag
     CallBack,        // answer the call with a call of the solver's own
+    CallFirst,       // send a call of the solver's own, then the return
     WrongId,         // answer the call with another function's return
     TooManyOutputs,  // ZVUPDATE returns more values than any block can take
     ByteByByte,      // write every frame one byte at a time

@@ -503,6 +503,15 @@ bool Link::handleCall(int32_t length) {
         return sendFrame([&](XSocket* s) { return sendMessageOf(s, other, 0); });
     }
 
+    if (faultFor(FaultKind::CallFirst, id)) {
+        console_.line("Sending a call of ZVNUMSPEC before the return of %s (fault call-first).",
+                      functionName(id));
+        int32_t unused = 0;
+        if (!sendFrame([&](XSocket* s) { return sendMessageOf(s, FID_ZVNUMSPEC, 1, &unused); })) {
+            freeMessageBuffer(call);
+            return false;
+        }
+    }
     bool cut = faultFor(FaultKind::Cut, id) != nullptr;
     bool ok = answer(call, cut);
     freeMessageBuffer(call);

@@ -217,7 +217,13 @@ void mdlUpdate(SimStruct* S, int /*tid*/) {
     for (int i = 0; i < nIn; ++i)
         inputs[i] = *u[i];
 
-    zvAdvanceThenUpdate(deltaSim, inputs, nIn, &doneSim, &adv);
+    // The next step's output request travels with this advance only when a
+    // next sample hit is sure to come: at the last hit, or in a run already
+    // failing, it would ask the solver for outputs after the run is over.
+    if (runStatus == RUN_NORMAL && ssGetT(S) + 1.5 * deltaSim <= ssGetTFinal(S))
+        zvAdvanceThenUpdate(deltaSim, inputs, nIn, &doneSim, &adv);
+    else
+        zvAdvance(deltaSim, inputs, nIn, &doneSim, &adv);
     *advp = adv;
     if (doneSim == -2) {
         runStatus = RUN_SOLVER_COMPLETED;

@@ -19,6 +19,7 @@ int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_
                      uint16_t aheadId, const unsigned char* aheadFrame, int32_t aheadLength) {
     // One return on its way at a time, and a whole frame to send.
     if (!link || linkState.aheadId || aheadLength < 8) return 0;
+    startCallClock(link, id);
     logMessage(LOG_DEBUG, "sending function call: %d", static_cast<int>(id));
     logMessage(LOG_DEBUG, "sending function call ahead: %d", static_cast<int>(aheadId));
     unsigned char frames[MESSAGE_STAGE_BYTES];
@@ -32,7 +33,10 @@ int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_
         memcpy(frames + length, aheadFrame, static_cast<size_t>(aheadLength));
         // One segment: the solver answers both with a single wake-up.
         ok = writeMessageFrame(link, frames, length + aheadLength);
-        if (!ok) logXSocketError(link);
+        if (!ok) {
+            logXSocketError(link);
+            callSendFailed(link, id);
+        }
     } else {
         // Too long for one write: the two frames go out one after the other.
         va_copy(packArgs, args);
@@ -42,8 +46,9 @@ int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_
             logXSocketError(link);
             ok = 0;
         }
+        if (!ok) callSendFailed(link, id);
     }
     if (!ok) return 0;
     linkState.aheadId = aheadId;
-    return vawaitRemoteReturn(link, handler, id, args);
+    return awaitCallReturn(link, handler, id, args);
 }

@@ -24,14 +24,20 @@ const int32_t REPLY_KEPT = 63;
 // cannot be found. Waiting on it would read the solver's data as headers.
 void dropLinkOutOfStep(void) {
     logMessage(LOG_ERROR, "link out of step with the solver; closing it");
+    // Only what came in is out of step: the close frame still reads right.
+    sayLinkOver(linkState.socket);
     closeLink();
 }
 
-// A solver that lets the TIMEOUT of the settings pass is taken as lost: its
-// late answer would arrive in the middle of whatever came next.
-void giveUpOnSolver(uint16_t id) {
-    logMessage(LOG_ERROR, "no answer to %s within %d s (TIMEOUT in %s); taking the solver as lost",
-               functionName(id), static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
+// Time enough for a close frame that has room in the send buffer; one
+// that has none would only hold up the end of the run.
+const int32_t CLOSE_SEND_MS = 1000;
+
+// A solver that lets a limit of the settings pass is taken as lost: its late
+// answer would arrive in the middle of whatever came next. It may only be
+// slow, so it is told the link is over when the stream allows.
+void giveUpOnSolver(XSocket* link, bool streamWhole) {
+    if (streamWhole) sayLinkOver(link);
     onLinkClosedBySolver();
 }
 
@@ -40,10 +46,40 @@ void giveUpOnSolver(uint16_t id) {
 void readFailed(XSocket* link, uint16_t id, bool insideFrame) {
     logXSocketError(link);
     if (linkState.socket != link) return;
-    if (linkWaitTimedOut(link))
-        giveUpOnSolver(id);
-    else if (insideFrame)
+    if (linkWaitTimedOut(link)) {
+        logMessage(LOG_ERROR, "no answer to %s within %g s (%s in %s); taking the solver as lost",
+                   functionName(id), limitSeconds(linkState.boundMs), linkState.boundKey,
+                   LINK_SETTINGS_FILE);
+        giveUpOnSolver(link, true);
+    } else if (insideFrame) {
         dropLinkOutOfStep();
+    }
+}
+
+// The body of a frame could not be read to its end: the next frame cannot
+// be found.
+void bodyReadFailed(XSocket* s, uint32_t byteFlag) {
+    logXSocketError(s);
+    if (linkState.socket != s) return;
+    if (linkWaitTimedOut(s)) {
+        logMessage(LOG_ERROR,
+                   "message %d not whole within %g s (%s in %s); taking the solver as lost",
+                   static_cast<int>(byteFlag), limitSeconds(linkState.boundMs), linkState.boundKey,
+                   LINK_SETTINGS_FILE);
+        giveUpOnSolver(s, true);
+    } else {
+        dropLinkOutOfStep();
+    }
+}
+
+// A return that nobody waits for any more: read to its end and dropped.
+void dropOwedReturn(XSocket* link, int32_t length) {
+    logMessage(LOG_DEBUG, "dropping the return owed to %s", functionName(linkState.owedId));
+    linkState.owedId = 0;
+    if (length < 0)
+        dropLinkOutOfStep();
+    else if (!skipMessageData(link, length))
+        bodyReadFailed(link, FLAG_RETURN);
 }
 
 } // namespace
@@ -78,19 +114,73 @@ int callRemote(XSocket* link, LinkMessageHandler handler, int id, ...) {
     return ok;
 }
 
+double limitSeconds(int32_t ms) {
+    return ms / 1000.0;
+}
+
+void boundLinkExchange(XSocket* s, const char* key, int32_t ms) {
+    linkState.boundKey = key;
+    linkState.boundMs = ms;
+    setXSocketDeadline(s, ms);
+}
+
+void startCallClock(XSocket* s, uint16_t id) {
+    // The solver loads its model in SLZVIMAN and runs on alone to its own
+    // duration in the final advance: neither is a step.
+    const bool longCall = id == FID_SLZVIMAN || (id == FID_SLCZVPWR && linkState.nextCallLong);
+    if (id == FID_SLCZVPWR) linkState.nextCallLong = 0;
+    if (longCall)
+        boundLinkExchange(s, "LONGTIMEOUT", linkState.longTimeout);
+    else
+        boundLinkExchange(s, "TIMEOUT", linkState.replyTimeout);
+}
+
+void markFinalAdvance(void) {
+    linkState.nextCallLong = 1;
+}
+
+void sayLinkOver(XSocket* s) {
+    if (!s || s->handle == XSOCKET_INVALID_HANDLE) return;
+    boundLinkExchange(s, "TIMEOUT", CLOSE_SEND_MS);
+    if (!writeMessageHeader(s, FLAG_CLOSE, 0)) logXSocketError(s);
+}
+
+void callSendFailed(XSocket* link, uint16_t id) {
+    // A send that failed before any byte left keeps the stream whole; one cut
+    // short (a wait that ran out) may have left part of a frame on the wire,
+    // and the solver could never find the next one.
+    if (linkState.socket != link || !link->libraryError ||
+        link->errorCode != XERROR_INCOMPLETE_MESSAGE)
+        return;
+    logMessage(LOG_ERROR,
+               "%s not sent within %g s (%s in %s): the solver stopped reading; taking it as lost",
+               functionName(id), limitSeconds(linkState.boundMs), linkState.boundKey,
+               LINK_SETTINGS_FILE);
+    giveUpOnSolver(link, false);
+}
+
 int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
     if (!link) return 0;
+    startCallClock(link, id);
     logMessage(LOG_DEBUG, "sending function call: %d", static_cast<int>(id));
     va_list sendArgs;
     va_copy(sendArgs, args);
     int sent = sendFunctionMessage(link, id, sendArgs, 1);
     va_end(sendArgs);
-    if (!sent) return 0;
-    return vawaitRemoteReturn(link, handler, id, args);
+    if (!sent) {
+        callSendFailed(link, id);
+        return 0;
+    }
+    return awaitCallReturn(link, handler, id, args);
 }
 
 int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
     if (!link) return 0;
+    startCallClock(link, id);
+    return awaitCallReturn(link, handler, id, args);
+}
+
+int awaitCallReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
     // Whatever comes of the wait, that return is no longer on its way.
     if (linkState.aheadId == id) linkState.aheadId = 0;
     for (;;) {
@@ -102,19 +192,44 @@ int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, v
             return 0;
         }
         logMessage(LOG_DEBUG, "received reply...");
+        if (flag == FLAG_RETURN && linkState.owedId == id) {
+            // The return of the same function's failed call comes first.
+            dropOwedReturn(link, length);
+            if (linkState.socket != link) return 0;
+            continue;
+        }
         if (flag == FLAG_RETURN) {
             va_list returnArgs;
             va_copy(returnArgs, args);
             int got = takeFunctionReturn(id, link, length, returnArgs);
             va_end(returnArgs);
-            if (got == RETURN_UNPACKED) return 1;
+            // The solver answers in order: nothing owed can follow this one.
+            if (got == RETURN_UNPACKED) {
+                linkState.owedId = 0;
+                return 1;
+            }
+            if (got == RETURN_REFUSED && linkState.owedId) {
+                // Another function's return, read to its end: the owed one.
+                logMessage(LOG_DEBUG, "dropped the return owed to %s",
+                           functionName(linkState.owedId));
+                linkState.owedId = 0;
+                continue;
+            }
             logMessage(LOG_ERROR, "Error while trying to unpack return");
             // A refused return was read to its end: the link stays in step.
             if (got == RETURN_STREAM_LOST) readFailed(link, id, true);
+            // One too short to name a function answers nothing.
+            else if (length < 4)
+                linkState.owedId = id;
             return 0;
         }
-        if (!handler || !handler(flag, length)) return 0;
+        const int handled = handler && handler(flag, length);
         if (linkState.socket != link) return 0; // the solver ended the link
+        if (!handled) {
+            // Something else came first; the return may still be on its way.
+            linkState.owedId = id;
+            return 0;
+        }
     }
 }
 
@@ -129,15 +244,7 @@ int processMessage(uint32_t byteFlag, int32_t length) {
         if (!s) return 0;
         if (byteFlag == FLAG_HANDSHAKE_REPLY) kept = length < REPLY_KEPT ? length : REPLY_KEPT;
         if (!readMessageData(s, reply, kept) || !skipMessageData(s, length - kept)) {
-            logXSocketError(s);
-            if (linkWaitTimedOut(s)) {
-                logMessage(LOG_ERROR,
-                           "message %d not whole within %d s (TIMEOUT in %s); taking "
-                           "the solver as lost",
-                           static_cast<int>(byteFlag), static_cast<int>(linkState.replyTimeout),
-                           LINK_SETTINGS_FILE);
-                onLinkClosedBySolver();
-            }
+            bodyReadFailed(s, byteFlag);
             return 0;
         }
     } else if (length < 0 && byteFlag != FLAG_CLOSE && byteFlag != FLAG_LOST) {
@@ -181,7 +288,7 @@ int refuseIncomingCall(int32_t length) {
     freeMessageBuffer(header);
     logMessage(LOG_ERROR, "unknown function call (%d)", static_cast<int>(id));
     // The arguments are dropped so that the next frame is read from its start.
-    if (!skipMessageData(s, rest)) logXSocketError(s);
+    if (!skipMessageData(s, rest)) bodyReadFailed(s, FLAG_CALL);
     return 0;
 }
 
@@ -198,6 +305,8 @@ void closeLink(void) {
         releaseXSocket(s);
     }
     linkState.aheadId = 0;
+    linkState.owedId = 0;
+    linkState.nextCallLong = 0;
     if (linkState.socketsStarted) {
         stopXSockets();
         linkState.socketsStarted = 0;
@@ -205,8 +314,8 @@ void closeLink(void) {
 }
 
 int endLink(void) {
-    if (linkState.socket && !writeMessageHeader(linkState.socket, FLAG_CLOSE, 0))
-        logXSocketError(linkState.socket);
+    // A socket that never connected has no solver to tell.
+    sayLinkOver(linkState.socket);
     closeLink();
     return 1;
 }

@@ -1,6 +1,7 @@
 // Bringing the link up: settings, launch of or connection to the solver, and
 // the handshake that must succeed before any call travels.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,7 +11,7 @@
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0, 0, 0, 0, "TIMEOUT", 0, 0};
 
 int linkConnectMode(void) {
     return linkState.connectMode;
@@ -31,11 +32,29 @@ namespace {
 
 // A start that failed keeps the link's record, but no connection in it: a
 // solver that was reached but not greeted must not get calls, and a socket
-// that never connected has nothing to close with the solver.
+// that never connected has nothing to close with the solver. One that was
+// greeted is told the link is over: it may only have been slow.
 int startFailed(const char* message) {
     logMessage(LOG_ERROR, "%s", message);
-    if (linkState.socket) closeXSocket(linkState.socket);
+    if (linkState.socket) {
+        if (linkState.greeted) sayLinkOver(linkState.socket);
+        closeXSocket(linkState.socket);
+    }
     return 0;
+}
+
+void logLimits(void) {
+    char timeout[32] = "none", longTimeout[32] = "none";
+    if (linkState.replyTimeout > 0)
+        snprintf(timeout, sizeof timeout, "%g s", limitSeconds(linkState.replyTimeout));
+    if (linkState.longTimeout > 0)
+        snprintf(longTimeout, sizeof longTimeout, "%g s", limitSeconds(linkState.longTimeout));
+    // Said where a run's messages are read when a limit can end the link.
+    const bool limited = linkState.replyTimeout > 0 || linkState.longTimeout > 0;
+    logMessage(limited ? LOG_INFO : LOG_DEBUG,
+               "time limits: TIMEOUT %s (the connect, the handshake, each call), LONGTIMEOUT %s "
+               "(SLZVIMAN, the final advance)",
+               timeout, longTimeout);
 }
 
 // Seconds left until deadline, at least 1: the listening socket's waits
@@ -75,13 +94,17 @@ int acceptSolver(XSocket* server) {
 
 int startLink(void) {
     startLinkLog();
-    // A link left over from an earlier start would otherwise be overwritten
-    // and its socket never closed.
-    if (linkState.socket) closeLink();
+    // A link left over from an earlier start (a run that failed) would
+    // otherwise be overwritten; its solver is told, as at a run's end.
+    if (linkState.socket) endLink();
     LinkSettings settings;
     if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
-    linkState.replyTimeout = settings.timeout;
+    linkState.replyTimeout = settings.timeoutMs;
+    linkState.longTimeout = settings.longTimeoutMs;
     linkState.pipeline = settings.pipeline;
+    linkState.greeted = 0;
+    linkState.nextCallLong = 0;
+    logLimits();
     linkState.connectMode = strcmp(settings.host, LINK_DEFAULT_HOST) != 0;
     if (!linkState.connectMode) {
         if (launchSolver(settings.port, linkVersion(&settings))) return 1;
@@ -136,7 +159,6 @@ int launchSolver(uint16_t port, const char* version) {
     }
     releaseXSocket(server);
     setXSocketNoDelay(linkState.socket, 1); // one small frame per step: no batching delay
-    setXSocketTimeout(linkState.socket, linkState.replyTimeout);
     logMessage(LOG_DEBUG, "successfully connected! sending handshake");
     return sendHandshake();
 }
@@ -149,15 +171,16 @@ int connectToSolver(uint16_t port, const char* host) {
     logMessage(LOG_DEBUG, "connecting to %s port %hu", host, port);
     // The limit bounds the connect too: a host that drops the attempt
     // would otherwise hold it for minutes.
-    setXSocketTimeout(linkState.socket, linkState.replyTimeout);
+    boundLinkExchange(linkState.socket, "TIMEOUT", linkState.replyTimeout);
     const auto started = std::chrono::steady_clock::now();
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
         logXSocketError(linkState.socket);
         // A refused connect is recorded as a time-out too; only the clock tells.
-        if (linkWaitTimedOut(linkState.socket) && std::chrono::steady_clock::now() - started >=
-                                                      std::chrono::seconds(linkState.replyTimeout))
-            logMessage(LOG_ERROR, "no connection to %s port %hu within %d s (TIMEOUT in %s)", host,
-                       port, static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
+        if (linkWaitTimedOut(linkState.socket) &&
+            std::chrono::steady_clock::now() - started >=
+                std::chrono::milliseconds(linkState.replyTimeout))
+            logMessage(LOG_ERROR, "no connection to %s port %hu within %g s (TIMEOUT in %s)", host,
+                       port, limitSeconds(linkState.replyTimeout), LINK_SETTINGS_FILE);
         return 0;
     }
     setXSocketNoDelay(linkState.socket, 1);
@@ -169,19 +192,21 @@ int sendHandshake(void) {
     static const char text[LINK_HANDSHAKE_LENGTH] = LINK_HANDSHAKE_TEXT;
     XSocket* s = linkState.socket;
     if (!s) return 0;
+    boundLinkExchange(s, "TIMEOUT", linkState.replyTimeout);
     if (!writeMessageHeader(s, FLAG_HANDSHAKE, LINK_HANDSHAKE_LENGTH) ||
         !writeMessageData(s, text, LINK_HANDSHAKE_LENGTH)) {
         logXSocketError(s);
         return 0;
     }
+    linkState.greeted = 1;
     logMessage(LOG_DEBUG, "sent handshake!  waiting for reply...");
     uint32_t flag = 0;
     int32_t length = 0;
     if (!readMessageHeader(s, &flag, &length)) {
         logXSocketError(s);
         if (linkWaitTimedOut(s))
-            logMessage(LOG_ERROR, "no handshake reply within %d s (TIMEOUT in %s)",
-                       static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
+            logMessage(LOG_ERROR, "no handshake reply within %g s (TIMEOUT in %s)",
+                       limitSeconds(linkState.replyTimeout), LINK_SETTINGS_FILE);
         return 0;
     }
     logMessage(LOG_DEBUG, "received reply...");

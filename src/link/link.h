@@ -61,6 +61,9 @@ int callRemote(XSocket* link, LinkMessageHandler handler, int id, ...);
 int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
 // The second half of a call: waits for the return of call id, already sent.
 int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
+// The next call is the final advance, during which the solver may run on
+// alone to its own duration: LONGTIMEOUT bounds it, not TIMEOUT.
+void markFinalAdvance(void);
 
 // ---- a call sent ahead ----
 // A call whose arguments are known a step early can travel in the same

@@ -54,18 +54,29 @@ uint16_t parsePort(const char* text) {
     return static_cast<uint16_t>(value & 0xFFFFu);
 }
 
-// Whole seconds, read as atoi would; a day at most, so that the limit stays
-// a limit and its milliseconds fit every wait. Negative values are refused.
-int parseTimeout(const char* text, int32_t* seconds) {
-    while (isBlank(*text))
-        ++text;
-    bool negative = *text == '-';
-    if (*text == '+' || *text == '-') ++text;
-    int64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text)
-        if (value < 86400) value = value * 10 + (*text - '0');
-    if (negative && value != 0) return 0;
-    *seconds = static_cast<int32_t>(value > 86400 ? 86400 : value);
+// Decimal seconds ("2", "0.5", "90."), turned into milliseconds rounded up
+// so that a limit is never shorter than asked. Anything else (a sign, an
+// exponent, letters) is refused: a typo must not lift the limit. Past a day
+// the limit is a day, so that its milliseconds fit every wait.
+int parseSeconds(const char* text, int32_t* milliseconds) {
+    int64_t whole = 0, fraction = 0, scale = 1;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        if (whole <= 86400) whole = whole * 10 + (*p - '0');
+    const bool wholeDigits = p != text;
+    bool fractionDigits = false;
+    if (*p == '.') {
+        // Past microseconds the digits cannot change the milliseconds.
+        for (++p; *p >= '0' && *p <= '9'; ++p, fractionDigits = true) {
+            if (scale < 1000000) {
+                fraction = fraction * 10 + (*p - '0');
+                scale *= 10;
+            }
+        }
+    }
+    if (*p != '\0' || (!wholeDigits && !fractionDigits)) return 0;
+    int64_t ms = whole * 1000 + (fraction * 1000 + scale - 1) / scale;
+    *milliseconds = static_cast<int32_t>(ms > 86400000 ? 86400000 : ms);
     return 1;
 }
 
@@ -106,9 +117,11 @@ void handleLine(char* line, LinkSettings* settings) {
             settings->pipeline = value[0] - '0';
         else
             logMessage(LOG_WARN, "Skipping invalid line: %s", key);
-    } else if (sameKey(key, "TIMEOUT")) {
-        if (!parseTimeout(value, &settings->timeout))
-            logMessage(LOG_WARN, "Skipping invalid line: %s", key);
+    } else if (sameKey(key, "TIMEOUT") || sameKey(key, "LONGTIMEOUT")) {
+        int32_t* limit = sameKey(key, "TIMEOUT") ? &settings->timeoutMs : &settings->longTimeoutMs;
+        if (!parseSeconds(value, limit))
+            logMessage(LOG_WARN, "Skipping invalid line: %s=%s (the value is decimal seconds)", key,
+                       value);
     } else
         logMessage(LOG_WARN, "Skipping unknown attribute: %s", key);
 }
@@ -120,7 +133,8 @@ int readLinkSettings(const char* path, LinkSettings* settings) {
     settings->host[0] = '\0';
     settings->version[0] = '\0';
     settings->port = 0;
-    settings->timeout = 0;
+    settings->timeoutMs = 0;
+    settings->longTimeoutMs = 0;
     settings->pipeline = 0;
     if (!path) return 0;
 

@@ -8,9 +8,13 @@ struct LinkSettings {
     char host[64];    // "localhost" selects launch mode; anything else connect mode
     uint16_t port;    // launch: port to listen on (0: system's choice); connect: peer port
     char version[10]; // installation path version; empty means "6.1.0"
-    // Seconds the connect, the handshake reply and each call's return may
-    // take; 0: no limit.
-    int32_t timeout;
+    // Milliseconds the connect, the handshake and each call (its send and
+    // its whole return) may take; 0: no limit. TIMEOUT, in decimal seconds.
+    int32_t timeoutMs;
+    // The same for the calls in which the solver works alone for long:
+    // SLZVIMAN (it loads its model) and the final advance (it runs on to
+    // its own duration). LONGTIMEOUT; 0: no limit.
+    int32_t longTimeoutMs;
     // 1: each step's advance sends the next step's output request with it,
     // so that a step costs one round trip instead of two.
     int32_t pipeline;
@@ -23,7 +27,7 @@ struct LinkSettings {
 // 1 when the whole file was read and gave a host and a non-zero port, else 0.
 int readLinkSettings(const char* path, LinkSettings* settings);
 // What the link start uses when readLinkSettings answered 0: launch mode on a
-// port of the system's choosing; VERSION, TIMEOUT and PIPELINE lines that were
+// port of the system's choosing; VERSION, TIMEOUT, LONGTIMEOUT and PIPELINE lines that were
 // read are kept.
 void applyLinkDefaults(LinkSettings* settings);
 // The version to launch: the settings' own, or the default when empty.

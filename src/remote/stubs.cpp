@@ -31,23 +31,32 @@ int takeUpdateAhead(XSocket* link, double* values) {
     return 0;
 }
 
-// A call other than the awaited one: the return sent ahead comes first, and
-// nobody wants its values any more.
-int settleCallAhead(XSocket* link) {
-    if (callAheadOutstanding() != FID_ZVUPDATE) return callAheadOutstanding() == 0;
+// A call other than the awaited one: the return sent ahead comes first.
+// Nobody wants its values any more, so its refusal stops nothing: the call
+// goes out all the same, as it would have without the call sent ahead.
+void settleCallAhead(XSocket* link) {
+    if (callAheadOutstanding() != FID_ZVUPDATE) return;
+    int32_t received = ZVUPDATE_CAPACITY;
     double unused[ZVUPDATE_CAPACITY];
-    return takeUpdateAhead(link, unused);
+    double* elements = unused;
+    if (!awaitReturn(link, FID_ZVUPDATE, &received, &elements))
+        logMessage(LOG_WARN, "the return of the ZVUPDATE sent ahead was not taken");
 }
 
-// 1 when the return arrived. A failure is reported here, except when no
-// link could be started: that has been reported already.
+// 1 when the return arrived. A failure is reported here, by the name of the
+// call that was to be made, except when no link could be started: that has
+// been reported already.
 int invoke(const char* failureName, int id, ...) {
     XSocket* link = getLink();
-    if (!link || !settleCallAhead(link)) return 0;
-    va_list args;
-    va_start(args, id);
-    int ok = vcallRemote(link, processMessage, static_cast<uint16_t>(id), args);
-    va_end(args);
+    if (!link) return 0;
+    settleCallAhead(link);
+    int ok = 0;
+    if (currentLink() == link) {
+        va_list args;
+        va_start(args, id);
+        ok = vcallRemote(link, processMessage, static_cast<uint16_t>(id), args);
+        va_end(args);
+    }
     if (!ok) reportCallError(failureName);
     return ok;
 }
@@ -149,6 +158,8 @@ void logAdvance(double DeltaSim, int32_t n, const int32_t* doneSim, const int32_
 
 void zvAdvance(double DeltaSim, const double* inputs, int32_t n, int32_t* doneSim, int32_t* adv) {
     logAdvance(DeltaSim, n, doneSim, adv);
+    // Simulink has finished: the solver may now run on alone for long.
+    if (*doneSim == 1 || *doneSim == 2) markFinalAdvance();
     double* elements = sent(inputs);
     invoke("SLCZVPWR", FID_SLCZVPWR, &DeltaSim, &n, &elements, doneSim, adv);
 }

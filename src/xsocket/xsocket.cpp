@@ -1,5 +1,6 @@
 #include "xsocket/xsocket.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +95,16 @@ int takeReadAhead(XSocket* s, void* buffer, int32_t* length, XSocketAddress* sou
     return 1;
 }
 
+bool waits(const XSocket* s) {
+    return s->timeout > 0 || s->deadline != 0;
+}
+
+int64_t steadyMilliseconds() {
+    return (int64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int readStream(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source) {
     if (!hasHandle(s)) {
         recordLibraryError(s, XERROR_SOCKET_CLOSED, readFailed);
@@ -107,7 +118,7 @@ int readStream(XSocket* s, void* buffer, int32_t* length, XSocketAddress* source
     // mistaken for the end of the stream.
     if (*length == 0) return 1;
     if (takeReadAhead(s, buffer, length, source)) return 1;
-    if (s->timeout > 0 && !waitXSocket(s, 1)) return 0;
+    if (waits(s) && !waitXSocket(s, 1)) return 0;
     // A small read takes whatever has arrived, up to the read-ahead size.
     bool ahead = *length < XSOCKET_READ_AHEAD_SIZE;
     long long n = ahead ? receiveOnce(s, s->readAhead, XSOCKET_READ_AHEAD_SIZE, source)
@@ -139,16 +150,17 @@ int32_t writeStream(XSocket* s, const void* data, int32_t length,
         recordLibraryError(s, XERROR_BAD_ARG, writeFailed);
         return -1;
     }
-    if (s->timeout > 0 && !waitXSocket(s, 0)) return 0;
+    // A blocking send of more than the buffer has room for would wait for
+    // the peer without limit: under a deadline only what fits is sent.
+    const int noWait = s->deadline != 0;
     long long n;
-    do {
-        if (destination != nullptr) {
-            n = sendto(s->handle, (const char*)data, length, XSOCKET_SEND_FLAGS,
-                       (const struct sockaddr*)destination, (XSocketLength)sizeof *destination);
-        } else {
-            n = send(s->handle, (const char*)data, length, XSOCKET_SEND_FLAGS);
-        }
-    } while (n < 0 && xsocketLastError() == XSOCKET_EINTR);
+    for (;;) {
+        if (waits(s) && !waitXSocket(s, 0)) return 0;
+        n = xsocketSend(s->handle, (const char*)data, length, destination, noWait);
+        if (n >= 0) break;
+        const int32_t code = xsocketLastError();
+        if (code != XSOCKET_EINTR && !(noWait && xsocketWouldBlock(code))) break;
+    }
     if (n < 0) {
         recordPlatformError(s, writeFailed);
         return -1;
@@ -177,6 +189,7 @@ XSocket* newXSocket(void) {
     setXSocketAddress(&s->remoteAddress, nullptr, 0);
     setXSocketAddress(&s->localAddress, nullptr, 0);
     s->timeout = 0;
+    s->deadline = 0;
     s->refCount = 1;
     s->libraryError = 0;
     s->errorCode = 0;
@@ -330,7 +343,7 @@ int connectXSocket(XSocket* s) {
     if (!initXSocket(s)) return 0;
     // With a time limit the connect runs in the background while the
     // limit is waited out; a peer that drops the attempt cannot hold it.
-    const bool limited = s->timeout > 0 && xsocketSetNonBlocking(s->handle, 1) == 0;
+    const bool limited = waits(s) && xsocketSetNonBlocking(s->handle, 1) == 0;
     int failed = connect(s->handle, (const struct sockaddr*)&s->remoteAddress,
                          (XSocketLength)sizeof s->remoteAddress) != 0;
     if (failed && limited && xsocketConnectPending(xsocketLastError())) {
@@ -464,6 +477,11 @@ int setXSocketTimeout(XSocket* s, int32_t seconds) {
     return 1;
 }
 
+void setXSocketDeadline(XSocket* s, int32_t milliseconds) {
+    // Never 0 when set: 0 means none.
+    s->deadline = milliseconds > 0 ? steadyMilliseconds() + milliseconds + 1 : 0;
+}
+
 int getXSocketTimeout(const XSocket* s, int32_t* seconds) {
     *seconds = s->timeout;
     return 1;
@@ -472,7 +490,13 @@ int getXSocketTimeout(const XSocket* s, int32_t* seconds) {
 int waitXSocket(XSocket* s, int forReading) {
     // Bytes already received are ready to be read, whatever the platform says.
     if (forReading && s->readAheadEnd > s->readAheadStart) return 1;
-    int ready = xsocketWaitHandle(s->handle, forReading, s->timeout);
+    int64_t limit = (int64_t)s->timeout * 1000;
+    if (s->deadline != 0) {
+        limit = s->deadline - steadyMilliseconds();
+        if (limit < 0) limit = 0;
+    }
+    if (limit > INT32_MAX) limit = INT32_MAX;
+    int ready = xsocketWaitHandle(s->handle, forReading, (int32_t)limit);
     if (ready < 0) {
         recordPlatformError(s, "Error while in select.");
         return 0;

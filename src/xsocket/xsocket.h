@@ -28,6 +28,9 @@ struct XSocket {
     XSocketAddress remoteAddress; // peer: connect target, or filled by accept
     XSocketAddress localAddress;  // bound address; port learned when bound to 0
     int32_t timeout;              // seconds; 0 = no wait (block in the platform)
+    // Steady-clock milliseconds at which every wait ends, whatever
+    // `timeout` says; 0: none. Bounds a whole exchange, not each wait.
+    int64_t deadline;
     int32_t refCount;
     uint8_t libraryError; // 1: errorCode is an XERROR_*; 0: a platform error number
     int32_t errorCode;
@@ -91,9 +94,14 @@ int isXSocketPeerLocal(const XSocket* s);
 // Time limits.
 int setXSocketTimeout(XSocket* s, int32_t seconds);
 int getXSocketTimeout(const XSocket* s, int32_t* seconds);
+// Every wait from now on ends milliseconds from now, however many waits
+// there are; 0 or less takes the deadline away. While a deadline stands,
+// sends never block past it: a send takes what the socket has room for.
+void setXSocketDeadline(XSocket* s, int32_t milliseconds);
 // Waits for the handle to be readable (forReading != 0) or writable within
-// s->timeout seconds; a time-out records XSOCKET_ETIMEDOUT (platform error)
-// with "select() timed out.". Call it only with a timeout above 0.
+// s->timeout seconds, or until the deadline; a time-out records
+// XSOCKET_ETIMEDOUT (platform error) with "select() timed out.". Call it
+// only with a timeout above 0 or a deadline.
 int waitXSocket(XSocket* s, int forReading);
 
 // Stream I/O. readXSocket: *length in = most bytes wanted, out = bytes

@@ -44,7 +44,7 @@ int xsocketConnectPending(int32_t code) {
     return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS;
 }
 
-int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
+int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t milliseconds) {
     fd_set set, failed;
     FD_ZERO(&set);
     FD_SET(handle, &set);
@@ -52,12 +52,33 @@ int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
     FD_ZERO(&failed);
     FD_SET(handle, &failed);
     timeval limit;
-    limit.tv_sec = (long)seconds;
-    limit.tv_usec = 0;
+    limit.tv_sec = (long)(milliseconds / 1000);
+    limit.tv_usec = (long)(milliseconds % 1000) * 1000;
     int n = select(0, forReading ? &set : nullptr, forReading ? nullptr : &set,
                    forReading ? nullptr : &failed, &limit);
     if (n == SOCKET_ERROR) return -1;
     return (FD_ISSET(handle, &set) || (!forReading && FD_ISSET(handle, &failed))) ? 1 : 0;
+}
+
+long long xsocketSend(XSocketHandle handle, const char* data, int32_t length,
+                      const XSocketAddress* destination, int noWait) {
+    // Winsock has no per-call flag for it: the socket is non-blocking for
+    // the one send only, as the rest of the library expects blocking calls.
+    if (noWait) xsocketSetNonBlocking(handle, 1);
+    int n = destination != nullptr
+                ? sendto(handle, data, length, XSOCKET_SEND_FLAGS,
+                         (const struct sockaddr*)destination, (XSocketLength)sizeof *destination)
+                : send(handle, data, length, XSOCKET_SEND_FLAGS);
+    if (noWait) {
+        const int code = WSAGetLastError();
+        xsocketSetNonBlocking(handle, 0);
+        WSASetLastError(code);
+    }
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int xsocketWouldBlock(int32_t code) {
+    return code == WSAEWOULDBLOCK;
 }
 
 void xsocketSystemErrorText(int32_t code, char* text, size_t size) {
@@ -120,9 +141,9 @@ int xsocketConnectPending(int32_t code) {
 // poll rather than select: select cannot take a descriptor numbered
 // FD_SETSIZE or above and would write past its set, and MATLAB processes
 // hold many descriptors.
-int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
+int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t milliseconds) {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -141,6 +162,20 @@ int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds) {
         if (n > 0 && entry.revents != 0) return 1;
         if (left == 0 || Clock::now() >= deadline) return 0;
     }
+}
+
+long long xsocketSend(XSocketHandle handle, const char* data, int32_t length,
+                      const XSocketAddress* destination, int noWait) {
+    const int flags = XSOCKET_SEND_FLAGS | (noWait ? MSG_DONTWAIT : 0);
+    ssize_t n = destination != nullptr ? sendto(handle, data, (size_t)length, flags,
+                                                (const struct sockaddr*)destination,
+                                                (XSocketLength)sizeof *destination)
+                                       : send(handle, data, (size_t)length, flags);
+    return (long long)n;
+}
+
+int xsocketWouldBlock(int32_t code) {
+    return code == EAGAIN || code == EWOULDBLOCK;
 }
 
 void xsocketSystemErrorText(int32_t code, char* text, size_t size) {

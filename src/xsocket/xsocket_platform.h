@@ -72,10 +72,16 @@ int xsocketSetNonBlocking(XSocketHandle handle, int on);
 // Whether the error number of a non-blocking connect means it goes on in
 // the background.
 int xsocketConnectPending(int32_t code);
-// Waits up to `seconds` for the handle to become readable (forReading != 0)
-// or writable. 1 ready, 0 timed out, -1 failed. Signals do not cut the wait
-// short: it resumes with the time that is left.
-int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t seconds);
+// Waits up to `milliseconds` for the handle to become readable (forReading
+// != 0) or writable. 1 ready, 0 timed out, -1 failed. Signals do not cut the
+// wait short: it resumes with the time that is left.
+int xsocketWaitHandle(XSocketHandle handle, int forReading, int32_t milliseconds);
+// One send (sendto when destination is given). With noWait it never blocks:
+// it takes what the send buffer has room for, and a full buffer fails with
+// an error number that xsocketWouldBlock accepts. Bytes sent, or -1.
+long long xsocketSend(XSocketHandle handle, const char* data, int32_t length,
+                      const XSocketAddress* destination, int noWait);
+int xsocketWouldBlock(int32_t code);
 // The system's text for a platform error number, truncated to fit `size`
 // (at least 1); never empty.
 void xsocketSystemErrorText(int32_t code, char* text, size_t size);

@@ -3,6 +3,9 @@
 
 #include "remote/catalogue.h"
 
+#include <atomic>
+#include <chrono>
+
 using namespace zvlinktest;
 
 const Bytes slOpenCall = frame(3, header(FID_SLOPEN, "()V"));
@@ -76,20 +79,21 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
         {frame(5, ""), WAIT, false, false, true, "DEBUG: process message: 5"},
         {"", HANG_UP, false, false, true,
          "ERROR: Server process closed communication or lost communication to server process."},
-        // Refused, and its arguments dropped so that the link stays in step.
-        {incoming, SERVE_AGAIN, false, true, false, "ERROR: unknown function call (16)"},
-        {frame(9, "abcde"), SERVE_AGAIN, false, true, false, "ERROR: unknown message: 9"},
-        // Refused returns are read to their end: the link stays in step.
+        // Something else before the return fails the call; the return still
+        // comes and is dropped before the next call's.
+        {incoming + slOpenReturn, SERVE_AGAIN, false, true, false,
+         "ERROR: unknown function call (16)"},
+        {frame(9, "abcde") + slOpenReturn, SERVE_AGAIN, false, true, false,
+         "ERROR: unknown message: 9"},
+        {frame(4, "") + slOpenReturn, SERVE_AGAIN, false, true, false,
+         "ERROR: Error while trying to unpack return"},
+        // A return refused for what it holds was the answer: read to its end.
         {frame(4, header(FID_CHECKBACK, "()V")), SERVE_AGAIN, false, true, false,
-         "ERROR: Error while trying to unpack return"},
-        {frame(4, header(FID_CHECKBACK, "()V") + Bytes(9000, 'x')), SERVE_AGAIN, false, true, false,
-         "ERROR: Error while trying to unpack return"},
-        {frame(4, ""), SERVE_AGAIN, false, true, false,
          "ERROR: Error while trying to unpack return"},
         // A length of 2 GB or more: the stream cannot be trusted.
         {be32(9) + be32(0x80000000u), WAIT, false, false, false, "ERROR: unknown message: 9"},
-        // Read and dropped in pieces until the stream ends.
-        {be32(1) + be32(0x7ffffff0u) + "abc", HANG_UP, false, true, false,
+        // Read and dropped in pieces until the stream ends inside it.
+        {be32(1) + be32(0x7ffffff0u) + "abc", HANG_UP, false, false, false,
          "    Error receiving entire message"},
     };
     for (const auto& c : cases) {
@@ -115,19 +119,26 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
 // A start that fails leaves no connection for a later call to use, and each
 // wait of the link ends when the TIMEOUT of the settings has passed.
 TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
+    // A solver that was greeted is told the link is over, even when its
+    // reply was wrong or late.
+    bool told = false;
     const struct {
         std::string settings;
         std::function<void(FakeSolver&)> script;
         std::string line;
     } cases[] = {
         {"", nullptr, "ERROR: error trying to initialize connection"}, // nothing listens
-        {"TIMEOUT=1\n", [](FakeSolver& f) { f.readFrame(), f.readEnd(); },
+        {"TIMEOUT=1\n", [&](FakeSolver& f) { f.readFrame(), told = f.readFrame() == frame(5, ""); },
          "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"},
-        {"", [](FakeSolver& f) { f.readFrame(), f.send(frame(2, "NO")), f.readEnd(); },
+        {"",
+         [&](FakeSolver& f) {
+             f.readFrame(), f.send(frame(2, "NO")), told = f.readFrame() == frame(5, "");
+         },
          "ERROR: error in handshake reply: NO"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
+        told = false;
         FakeSolver peer;
         aimAt("127.0.0.1", c.script ? peer.port : closedPort());
         zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + c.settings);
@@ -137,20 +148,52 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
         EXPECT_EQ(currentLink()->handle, XSOCKET_INVALID_HANDLE);
         EXPECT_TRUE(logged(c.line)) << log();
         closeLink();
+        peer.join();
+        EXPECT_EQ(told, c.script != nullptr);
     }
 
-    // A call whose return does not come in time fails as a lost link does.
-    calls().clear();
-    FakeSolver peer;
-    serve(*this, peer, [](FakeSolver& f) {
-        if (f.handshake()) f.readFrame(), f.readEnd();
-    });
-    zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + "TIMEOUT=1\n");
-    ASSERT_TRUE(startLink());
-    EXPECT_FALSE(callSlOpen());
-    EXPECT_EQ(currentLink(), nullptr);
-    EXPECT_EQ(calls(), std::vector<int>{0});
-    EXPECT_TRUE(logged("ERROR: no answer to SLOPEN within 1 s (TIMEOUT in zvlink.prm); taking the "
-                       "solver as lost"))
-        << log();
+    // A call whose whole return does not come in time fails as a lost link
+    // does, and the solver is told: a stalled return, a trickled one (a byte
+    // every 0.2 s), a solver that stopped reading the calls (no close frame
+    // then: the stream may hold part of one).
+    std::atomic<bool> done{false};
+    const std::string late = "ERROR: no answer to SLOPEN within 0.5 s (TIMEOUT in zvlink.prm); "
+                             "taking the solver as lost";
+    for (const int way : {0, 1, 2}) { // stalled, trickled, stopped reading
+        SCOPED_TRACE(way);
+        calls().clear();
+        done = false;
+        bool told = false;
+        FakeSolver peer;
+        serve(*this, peer, [&](FakeSolver& f) {
+            if (!f.handshake()) return;
+            for (int i = 0; way == 2 && i < 400 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (way == 2) return;
+            f.readFrame();
+            for (size_t i = 0; way == 1 && i < slOpenReturn.size(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(200)),
+                    f.send(Bytes(1, slOpenReturn[i]));
+            told = f.readFrame() == frame(5, "");
+        });
+        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + "TIMEOUT=0.5\n");
+        ASSERT_TRUE(startLink());
+        if (way == 2) {
+            // Junk until the socket takes no more: the solver reads nothing.
+            const Bytes junk(1 << 16, 'j');
+            setXSocketDeadline(currentLink(), 500);
+            while (writeXSocket(currentLink(), junk.data(), int32_t(junk.size())) > 0) {
+            }
+        }
+        EXPECT_FALSE(callSlOpen());
+        done = true;
+        EXPECT_EQ(currentLink(), nullptr);
+        EXPECT_EQ(calls(), std::vector<int>{0});
+        EXPECT_TRUE(logged(way < 2 ? late
+                                   : "ERROR: SLOPEN not sent within 0.5 s (TIMEOUT in zvlink.prm): "
+                                     "the solver stopped reading; taking it as lost"))
+            << log();
+        peer.join();
+        EXPECT_EQ(told, way < 2); // no close frame behind a torn one
+    }
 }

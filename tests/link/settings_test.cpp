@@ -69,22 +69,28 @@ TEST(LinkSettingsFile, ContentsToRecord) {
         EXPECT_EQ(s.pipeline, c.pipeline) << c.file;
     }
 
-    // TIMEOUT: whole seconds, at most a day; a negative value is refused.
+    // TIMEOUT and LONGTIMEOUT: decimal seconds, rounded up to milliseconds, at
+    // most a day; anything else is refused and the value before it kept.
     const struct {
         std::string file;
-        int32_t seconds;
+        int32_t ms, longMs;
         std::string warnings = "";
     } timeouts[] = {
-        {"HOST=h\n", 0},
-        {"timeout = 7 s\n", 7},
-        {"TIMEOUT=5\nTIMEOUT=-3\n", 5, "WARN: Skipping invalid line: TIMEOUT\n"},
-        {"TIMEOUT=99999999999999999999\n", 86400},
+        {"HOST=h\n", 0, 0},
+        {"timeout = 7\nLongTimeout=0.5\n", 7000, 500},
+        {"TIMEOUT=.0001\nLONGTIMEOUT=90.\n", 1, 90000},
+        {"TIMEOUT=5\nTIMEOUT=abc\nTIMEOUT=1e1\nLONGTIMEOUT=7 s\n", 5000, 0,
+         "WARN: Skipping invalid line: TIMEOUT=abc (the value is decimal seconds)\n"
+         "WARN: Skipping invalid line: TIMEOUT=1e1 (the value is decimal seconds)\n"
+         "WARN: Skipping invalid line: LONGTIMEOUT=7 s (the value is decimal seconds)\n"},
+        {"TIMEOUT=99999999999999999999\n", 86400000, 0},
     };
     for (const auto& c : timeouts) {
         LinkSettings s;
         std::string log;
         readText(c.file, &s, &log);
-        EXPECT_EQ(s.timeout, c.seconds) << c.file;
+        EXPECT_EQ(s.timeoutMs, c.ms) << c.file;
+        EXPECT_EQ(s.longTimeoutMs, c.longMs) << c.file;
         EXPECT_EQ(log, c.warnings) << c.file;
     }
 }
