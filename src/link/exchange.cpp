@@ -155,6 +155,8 @@ int processMessage(uint32_t byteFlag, int32_t length) {
     case FLAG_HANDSHAKE_REPLY:
         return checkHandshakeReply(reply);
     case FLAG_CLOSE:
+        // The solver ended the link itself: it finishes on its own.
+        releaseLaunchedSolver();
         return onLinkClosedBySolver();
     case FLAG_LOST:
         logMessage(LOG_ERROR,
@@ -191,6 +193,7 @@ int onLinkClosedBySolver(void) {
     return 1;
 }
 
+// A link that ends any way but in order leaves no launched solver behind.
 void closeLink(void) {
     if (linkState.socket) {
         XSocket* s = linkState.socket;
@@ -202,11 +205,30 @@ void closeLink(void) {
         stopXSockets();
         linkState.socketsStarted = 0;
     }
+    endLaunchedSolver();
 }
 
+namespace {
+
+void sendCloseFrame(void) {
+    XSocket* s = linkState.socket;
+    // A record closed by an earlier failure has nothing to say it on.
+    if (s && s->handle != XSOCKET_INVALID_HANDLE && !writeMessageHeader(s, FLAG_CLOSE, 0))
+        logXSocketError(s);
+}
+
+} // namespace
+
+// The solver is told the link has ended and finishes on its own.
 int endLink(void) {
-    if (linkState.socket && !writeMessageHeader(linkState.socket, FLAG_CLOSE, 0))
-        logXSocketError(linkState.socket);
+    sendCloseFrame();
+    releaseLaunchedSolver();
+    closeLink();
+    return 1;
+}
+
+int abandonLink(void) {
+    sendCloseFrame();
     closeLink();
     return 1;
 }

@@ -1,6 +1,7 @@
 // Bringing the link up: settings, launch of or connection to the solver, and
 // the handshake that must succeed before any call travels.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,13 +26,39 @@ int startLinkSockets(void) {
 
 namespace {
 
+// The program of the last launch, for the messages about it.
+char solverProgram[LINK_COMMAND_SIZE] = "";
+char startFailure[1200] = "";
+
 // A start that failed keeps the link's record, but no connection in it: a
 // solver that was reached but not greeted must not get calls, and a socket
-// that never connected has nothing to close with the solver.
+// that never connected has nothing to close with the solver. A solver the
+// block launched is not left running behind it.
 int startFailed(const char* message) {
     logMessage(LOG_ERROR, "%s", message);
     if (linkState.socket) closeXSocket(linkState.socket);
+    endLaunchedSolver();
     return 0;
+}
+
+// A launched solver that ended before the link was up: said once, in the
+// log and for the block to show, with where to look next.
+bool reportEndedSolver(const char* when) {
+    char how[96];
+    if (!launchedSolverEnded(how, sizeof how)) return false;
+    // A long path is cut rather than the sentence that says what to do.
+    snprintf(startFailure, sizeof startFailure,
+             "The solver %.900s %.90s %.40s: its own output (console, screen.zv) says why.",
+             solverProgram, how, when);
+    logMessage(LOG_ERROR, "%s", startFailure);
+    return true;
+}
+
+// The program part of a command line: everything before its fixed arguments.
+void keepSolverProgram(const char* command) {
+    snprintf(solverProgram, sizeof solverProgram, "%s", command);
+    char* arguments = strstr(solverProgram, " ZVlink -i:");
+    if (arguments) *arguments = '\0';
 }
 
 // Seconds left until deadline, at least 1: the listening socket's waits
@@ -46,33 +73,69 @@ int32_t secondsLeft(std::chrono::steady_clock::time_point deadline) {
 // Accepts the launched solver's connection into linkState.socket. The
 // listening socket takes connections on every interface, so one from
 // another machine is closed and the wait goes on, within the same limit.
+// The wait is taken a second at a time so that a solver that ends before it
+// connects back ends the wait too.
 int acceptSolver(XSocket* server) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(linkState.acceptTimeout);
+    int32_t limit = linkState.acceptTimeout;
+    if (linkState.replyTimeout > 0 && linkState.replyTimeout < limit)
+        limit = linkState.replyTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     for (;;) {
-        if (!acceptXSocket(server, linkState.socket)) return 0;
-        if (isXSocketPeerLocal(linkState.socket)) return 1;
-        logMessage(LOG_WARN, "refused a connection from %s: the solver runs on this machine",
-                   getXSocketRemoteAddress(linkState.socket));
-        closeXSocket(linkState.socket);
         const int32_t left = secondsLeft(deadline);
         if (left == 0) {
             setXSocketError(server, 0, XSOCKET_ETIMEDOUT, "select() timed out.");
             return 0;
         }
-        setXSocketTimeout(server, left);
+        setXSocketTimeout(server, 1);
+        if (!acceptXSocket(server, linkState.socket)) {
+            const bool waitedOut = !server->libraryError && server->errorCode == XSOCKET_ETIMEDOUT;
+            if (!waitedOut) return 0;
+            if (reportEndedSolver("before it connected back")) return 0;
+            continue;
+        }
+        if (isXSocketPeerLocal(linkState.socket)) return 1;
+        logMessage(LOG_WARN, "refused a connection from %s: the solver runs on this machine",
+                   getXSocketRemoteAddress(linkState.socket));
+        closeXSocket(linkState.socket);
     }
 }
 
 } // namespace
 
+const char* linkStartFailure(void) {
+    return startFailure;
+}
+
+void endLaunchedSolver(void) {
+    const int id = launchedSolverId();
+    if (!id) return;
+    char how[96];
+    if (launchedSolverEnded(how, sizeof how)) {
+        logMessage(LOG_INFO, "the solver the block launched (process %d) %s", id, how);
+        releaseLaunchedSolver();
+        return;
+    }
+    logMessage(LOG_INFO, "ending the solver the block launched (process %d)", id);
+    if (stopLaunchedSolver(LINK_SOLVER_GRACE_MS) == 2)
+        logMessage(LOG_WARN, "the solver (process %d) did not end within %d s of being asked; killed it",
+                   id, LINK_SOLVER_GRACE_MS / 1000);
+}
+
 int startLink(void) {
     startLinkLog();
+    startFailure[0] = '\0';
     // A link left over from an earlier start would otherwise be overwritten
     // and its socket never closed.
-    if (linkState.socket) closeLink();
+    if (linkState.socket) abandonLink();
     LinkSettings settings;
-    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) {
+        if (settings.problem[0]) {
+            snprintf(startFailure, sizeof startFailure, "%s", settings.problem);
+            logMessage(LOG_ERROR, "%s", settings.problem);
+            return 0;
+        }
+        applyLinkDefaults(&settings);
+    }
     linkState.replyTimeout = settings.timeout;
     linkState.pipeline = settings.pipeline;
     if (strcmp(settings.host, LINK_DEFAULT_HOST) == 0) {
@@ -114,6 +177,8 @@ int launchSolver(uint16_t port, const char* version) {
         releaseXSocket(server);
         return 0;
     }
+    keepSolverProgram(command);
+    logMessage(LOG_INFO, "launch mode: starting the solver %s", solverProgram);
     if (!startSolverProcess(command)) {
         logMessage(LOG_ERROR, "Error executing command: %s", command);
         releaseXSocket(server);
@@ -130,7 +195,12 @@ int launchSolver(uint16_t port, const char* version) {
     setXSocketNoDelay(linkState.socket, 1); // one small frame per step: no batching delay
     setXSocketTimeout(linkState.socket, linkState.replyTimeout);
     logMessage(LOG_DEBUG, "successfully connected! sending handshake");
-    return sendHandshake();
+    if (sendHandshake()) return 1;
+    // A solver that ended while it was being greeted: its end lags the
+    // connection's by a moment.
+    for (int i = 0; i < 25 && launchedSolverId() && !reportEndedSolver("during the handshake"); ++i)
+        pauseLink(20);
+    return 0;
 }
 
 int connectToSolver(uint16_t port, const char* host) {
@@ -138,7 +208,7 @@ int connectToSolver(uint16_t port, const char* host) {
     if (!startLinkSockets()) return 0;
     linkState.socket = newXSocket();
     if (!linkState.socket) return 0;
-    logMessage(LOG_DEBUG, "connecting to %s port %hu", host, port);
+    logMessage(LOG_INFO, "connect mode: connecting to %s port %hu", host, port);
     // The limit bounds the connect too: a host that drops the attempt
     // would otherwise hold it for minutes.
     setXSocketTimeout(linkState.socket, linkState.replyTimeout);
