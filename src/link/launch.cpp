@@ -212,14 +212,17 @@ int connectToSolver(uint16_t port, const char* host) {
     // The limit bounds the connect too: a host that drops the attempt
     // would otherwise hold it for minutes.
     setXSocketTimeout(linkState.socket, linkState.replyTimeout);
-    const auto started = std::chrono::steady_clock::now();
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
-        logXSocketError(linkState.socket);
-        // A refused connect is recorded as a time-out too; only the clock tells.
-        if (linkWaitTimedOut(linkState.socket) && std::chrono::steady_clock::now() - started >=
-                                                      std::chrono::seconds(linkState.replyTimeout))
-            logMessage(LOG_ERROR, "no connection to %s port %hu within %d s (TIMEOUT in %s)", host,
-                       port, static_cast<int>(linkState.replyTimeout), LINK_SETTINGS_FILE);
+        XSocket* s = linkState.socket;
+        logXSocketError(s);
+        if (!s->libraryError && s->errorCode == XSOCKET_ECONNREFUSED)
+            logMessage(LOG_ERROR, "%s port %hu refused the connection: no solver listens there",
+                       host, port);
+        else if (!s->libraryError && s->errorCode == XSOCKET_ETIMEDOUT)
+            logMessage(LOG_ERROR, "no connection to %s port %hu within %d s (%s)", host, port,
+                       static_cast<int>(linkState.replyTimeout > 0 ? linkState.replyTimeout : 0),
+                       linkState.replyTimeout > 0 ? "TIMEOUT in " LINK_SETTINGS_FILE
+                                                  : "the system's limit");
         return 0;
     }
     setXSocketNoDelay(linkState.socket, 1);

@@ -75,7 +75,9 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
          "XERROR_INVALID_HOST\n",
          noConnection, true},
         {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n", "",
-         "Error while trying to connect.\n", noConnection, true},
+         "Error while trying to connect.\nERROR: 127.0.0.1 port " + std::to_string(closedPort()) +
+             " refused the connection: no solver listens there\n",
+         noConnection, true},
         {solverHome, "HOST=127.0.0.1\nPORT=abc\n", "",
          "ERROR: PORT=abc in zvlink.prm is not a port number from 1 to 65535\n", "", false},
         {solverHome, "PORT=105289\n", "", "ERROR: PORT=105289 in zvlink.prm is not a port number",
