@@ -147,4 +147,31 @@ RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps,
     return result;
 }
 
+RunResult recordRun(const BlockSetup& setup, int width, int warmup, int steps,
+                    const std::string& recording) {
+    setenv("ZVIHOME", setup.tracehome.c_str(), 1);
+    setenv("ZVTRACE_SOLVER", (setup.zvihome + "/v6.1.0/Zelvane/bin/zelvane").c_str(), 1);
+    setenv("ZVTRACE_RECORD", recording.c_str(), 1);
+    setenv("ZVTRACE_OUTPUT", "/dev/null", 1); // the recording is all that is wanted
+    RunResult result = runBlock(setup, width, warmup, steps);
+    setenv("ZVIHOME", setup.zvihome.c_str(), 1);
+    for (const char* name : {"ZVTRACE_SOLVER", "ZVTRACE_RECORD", "ZVTRACE_OUTPUT"})
+        unsetenv(name);
+    return result;
+}
+
+RunResult runReplay(const BlockSetup& setup, int width, int warmup, int steps,
+                    const std::string& recording) {
+    setenv("ZELVANE_REPLAY", recording.c_str(), 1);
+    RunResult result = runBlock(setup, width, warmup, steps);
+    unsetenv("ZELVANE_REPLAY");
+    // The replay names a difference in its report; the block only sees the link close.
+    if (!result.ok) {
+        std::ifstream report(setup.folder + "/replay.txt");
+        std::string line;
+        if (std::getline(report, line)) result.error += " (replay: " + line + ")";
+    }
+    return result;
+}
+
 } // namespace zvbench

@@ -28,12 +28,14 @@ struct Options {
     bool noDelayOff = true;
     std::string mexFile = ZV_BENCH_MEX;
     std::string zvihome = ZV_BENCH_ZVIHOME;
+    std::string tracehome = ZV_BENCH_TRACEHOME;
 };
 
 const char USAGE[] =
     "usage: zv_bench [--steps N] [--warmup N] [--reps N] [--widths 8,128] [--no-nagle-run]\n"
-    "                [--check] [--mex FILE] [--zvihome DIR]\n"
-    "  --check   exit with 1 when a run fails or the block allocates during its steps\n";
+    "                [--check] [--mex FILE] [--zvihome DIR] [--tracehome DIR]\n"
+    "  --check   exit with 1 when a run fails or the block allocates during its steps\n"
+    "  --tracehome DIR   the installation whose solver is zvtrace (for the replay rows)\n";
 
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -61,6 +63,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.mexFile = argv[++i];
         } else if (hasValue && a == "--zvihome") {
             o.zvihome = argv[++i];
+        } else if (hasValue && a == "--tracehome") {
+            o.tracehome = argv[++i];
         } else {
             return false;
         }
@@ -181,7 +185,7 @@ int main(int argc, char** argv) {
     }
     setenv("ZVIHOME", o.zvihome.c_str(), 1);
     unsetenv("ZVIDEBUG");
-    BlockSetup setup{o.mexFile, o.zvihome, folder};
+    BlockSetup setup{o.mexFile, o.zvihome, o.tracehome, folder};
 
     fprintf(out, "Zelvane link benchmark: %d steps per run after %d warm-up steps, %d runs each\n",
             o.steps, o.warmup, o.reps);
@@ -191,11 +195,15 @@ int main(int argc, char** argv) {
     fflush(out);
 
     bool failed = false, allocated = false;
-    std::string ownCost, pipelining; // "ratio at width, " for each width
-    long ownAllocations = 0, pipelinedAllocations = 0;
+    std::string ownCost, pipelining, replaying; // "ratio at width, " for each width
+    long ownAllocations = 0, pipelinedAllocations = 0, replayAllocations = 0;
     for (int width : o.widths) {
         const StepFrames frames = stepFrames(width, width);
-        std::vector<RunResult> floorRuns, plainRuns, blockRuns, cannedRuns, pipelinedRuns;
+        std::vector<RunResult> floorRuns, plainRuns, blockRuns, cannedRuns, pipelinedRuns,
+            replayRuns;
+        // The run the replaying solver plays, recorded once for all its rounds.
+        const std::string recording = std::string(folder) + "/run.rec";
+        const RunResult recorded = recordRun(setup, width, o.warmup, o.steps, recording);
         // Interleaved, so that a slow spell of the machine hits them all alike.
         for (int rep = 0; rep < o.reps; ++rep) {
             floorRuns.push_back(runBaseline(frames, o.warmup, o.steps, true));
@@ -203,20 +211,24 @@ int main(int argc, char** argv) {
             blockRuns.push_back(runBlock(setup, width, o.warmup, o.steps));
             cannedRuns.push_back(runCannedPeer(setup, frames, width, o.warmup, o.steps));
             pipelinedRuns.push_back(runBlock(setup, width, o.warmup, o.steps, "PIPELINE=1\n"));
+            replayRuns.push_back(recorded.ok ? runReplay(setup, width, o.warmup, o.steps, recording)
+                                             : recorded);
         }
         Summary floor = summarize(floorRuns), plain = summarize(plainRuns),
                 block = summarize(blockRuns), canned = summarize(cannedRuns),
-                pipelined = summarize(pipelinedRuns);
+                pipelined = summarize(pipelinedRuns), replay = summarize(replayRuns);
         pairWithFloor(floor, floorRuns, floorRuns);
         pairWithFloor(plain, plainRuns, floorRuns);
         pairWithFloor(block, blockRuns, floorRuns);
         pairWithFloor(canned, cannedRuns, floorRuns);
         pairWithFloor(pipelined, pipelinedRuns, floorRuns);
+        pairWithFloor(replay, replayRuns, floorRuns);
         printRow(out, width, "loopback floor", floor);
         if (o.noDelayOff) printRow(out, width, "loopback, TCP_NODELAY off", plain);
         printRow(out, width, "block + canned peer", canned);
         printRow(out, width, "block + stand-in solver", block);
         printRow(out, width, "  same, PIPELINE=1", pipelined);
+        printRow(out, width, "block + replaying solver", replay);
         if (block.ok)
             fprintf(out, "%7s  solver launch (start callback): %.1f ms; first step: %.0f us\n", "",
                     block.start * 1e3, block.firstStep * 1e6);
@@ -228,9 +240,14 @@ int main(int argc, char** argv) {
             snprintf(text, sizeof text, "%.2f at %d, ", pipelined.ratio, width);
             pipelining += text;
             ownAllocations = std::max(ownAllocations, canned.allocations);
+            if (replay.ok) {
+                snprintf(text, sizeof text, "%.2f at %d, ", replay.ratio, width);
+                replaying += text;
+                replayAllocations = std::max(replayAllocations, replay.allocations);
+            }
             pipelinedAllocations = std::max(pipelinedAllocations, pipelined.allocations);
         }
-        for (const Summary* s : {&floor, &block, &canned, &pipelined}) {
+        for (const Summary* s : {&floor, &block, &canned, &pipelined, &replay}) {
             failed = failed || !s->ok;
             allocated = allocated || s->allocations > 0;
         }
@@ -245,6 +262,10 @@ int main(int argc, char** argv) {
                 "one round trip per step (PIPELINE=1, stand-in solver, over floor): %s%ld "
                 "allocations per step (target 1.6)\n",
                 pipelining.c_str(), pipelinedAllocations);
+        fprintf(out,
+                "the block against a recording (replaying solver, over floor): %s%ld "
+                "allocations per step (target 0.9)\n",
+                replaying.c_str(), replayAllocations);
     }
     failed = !benchSizing(out) || failed;
     if (!zvbench::allocationsCounted())
@@ -252,7 +273,8 @@ int main(int argc, char** argv) {
     fprintf(out, "\nsignals: inputs and outputs each; ratio: steps/s over the loopback floor's "
                  "(two round trips per step)\nin the same round, median over the rounds;\ncanned "
                  "peer: the floor's server answering the block, "
-                 "so its ratio is the block's own cost;\nPIPELINE=1: one round trip per step\n");
+                 "so its ratio is the block's own cost;\nPIPELINE=1: one round trip per step;\n"
+                 "replaying solver: zelvane --replay playing a recording of the same run\n");
 
     std::filesystem::current_path(home);
     std::error_code ignored;

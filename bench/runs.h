@@ -38,9 +38,10 @@ StepFrames stepFrames(int inputs, int outputs);
 RunResult runBaseline(const StepFrames& frames, int warmup, int steps, bool noDelay);
 
 struct BlockSetup {
-    std::string mexFile; // zelvanesl61.mexa64
-    std::string zvihome; // the stand-in solver's installation
-    std::string folder;  // working folder for the data file and the solver's files
+    std::string mexFile;   // zelvanesl61.mexa64
+    std::string zvihome;   // the stand-in solver's installation
+    std::string tracehome; // the installation whose solver is zvtrace
+    std::string folder;    // working folder for the data file and the solver's files
 };
 
 // The block's callbacks in the order Simulink calls them, through the host
@@ -53,5 +54,13 @@ RunResult runBlock(const BlockSetup& setup, int width, int warmup, int steps,
 // with returns prepared in advance: what is left is the block's own cost.
 RunResult runCannedPeer(const BlockSetup& setup, const StepFrames& frames, int width, int warmup,
                         int steps);
+
+// The block against the stand-in solver through zvtrace, which records the
+// run into the file recording.
+RunResult recordRun(const BlockSetup& setup, int width, int warmup, int steps,
+                    const std::string& recording);
+// The block against the stand-in solver replaying that recording.
+RunResult runReplay(const BlockSetup& setup, int width, int warmup, int steps,
+                    const std::string& recording);
 
 } // namespace zvbench

@@ -48,14 +48,17 @@ struct Feed {
 };
 
 // The pointers of one argument list in signature order, each pointing at a
-// value of the field's type; counts start at the room their data has.
+// value of the field's type; counts start at the room their data has. Each
+// text and array has a heap block of exactly that room to itself, so a
+// write one byte past it is a sanitizer finding, not a quiet overwrite of
+// the next field.
 struct Args {
     enum { MOST = 16, ROOM = 1024 };
     int32_t ints[MOST] = {};
     float floats[MOST] = {};
     double doubles[MOST] = {};
     void* data[MOST] = {};
-    alignas(8) unsigned char memory[MOST][ROOM];
+    void* owned[MOST] = {}; // the blocks data started with, whatever it holds later
     void* p[MOST] = {};
     int n = 0;
 
@@ -77,6 +80,7 @@ struct Args {
                 continue;
             }
             const int size = *c == 'D' ? 8 : *c == 'C' ? 1 : 4;
+            size_t bytes = 0;
             if (array && *c == 'C') { // rows, row length, data
                 ints[n] = 32;
                 p[n] = &ints[n];
@@ -84,16 +88,25 @@ struct Args {
                 ints[n] = ROOM / 32;
                 p[n] = &ints[n];
                 ++n;
+                bytes = size_t(ints[n - 2]) * size_t(ints[n - 1]);
             } else {
                 ints[n] = ROOM / size;
                 p[n] = &ints[n];
                 ++n;
+                bytes = size_t(ints[n - 1]) * size_t(size);
             }
-            data[n] = memory[n];
+            data[n] = owned[n] = malloc(bytes);
+            if (!data[n]) abort();
             p[n] = &data[n];
             ++n;
         }
     }
+    ~Args() {
+        for (void* block : owned)
+            free(block);
+    }
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
 };
 
 // Keeps the link log quiet and out of the working folder.

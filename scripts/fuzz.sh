@@ -9,11 +9,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 bin=build/asan/bin
-if [ ! -x "$bin/zv_fuzz_return" ]; then
+if [ ! -x "$bin/zv_fuzz_pipeline" ]; then
   scripts/deps.sh asan
   cmake --preset asan >/dev/null
   cmake --build --preset asan --target zv_fuzz_return zv_fuzz_messages zv_fuzz_handshake \
-    zv_fuzz_datafile zv_fuzz_settings zv_fuzz_solver_call
+    zv_fuzz_datafile zv_fuzz_settings zv_fuzz_solver_call zv_fuzz_pipeline
 fi
 findings="$PWD/build/asan/fuzz-findings"
 mkdir -p "$findings"
@@ -21,7 +21,7 @@ scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-for target in return messages handshake datafile settings solver_call; do
+for target in return messages handshake datafile settings solver_call pipeline; do
   mkdir -p "$scratch/$target"
   cp fuzz/corpus/"$target"/* "$scratch/$target/"
   echo "fuzz: $target (${seconds} s at most)"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The block inside GNU Octave: installs Octave if missing, builds the block
-# and the zvgateway MEX file against Octave's MEX interface, runs the
+# with build_zelvanesl61.m (Octave's own mex, as a user does) and the
+# zvgateway MEX file against Octave's MEX interface, runs the
 # command-line checks and whole co-simulations in octave-cli, then shows
 # with a sanitizer build that N rounds leak no more than one.
 # Usage: octave.sh [ROUNDS] (default 20).
@@ -25,14 +26,22 @@ if ! grep -q "mex.h is not Octave's" <<<"$refused"; then
     echo "octave: the build guard let the stand-in's mex.h through" >&2
     exit 1
 fi
-host/octave/build.sh "$root/build/octave"
 
 octave() {
     octave-cli --no-history --norc --eval "$1"
 }
+echo "== build_zelvanesl61 in octave-cli"
+rm -f "$root/build/octave/zelvanesl61.mex"
+octave "addpath('$root'); build_zelvanesl61('$root/build/octave');"
+exports="$(nm -D --defined-only "$root/build/octave/zelvanesl61.mex" | awk '{print $3}')"
+if [ "$exports" != mexFunction ]; then
+    echo "octave: build_zelvanesl61's MEX file exports $(echo $exports), not mexFunction alone" >&2
+    exit 1
+fi
+host/octave/build.sh "$root/build/octave" gateway
 models="$root/examples/models"
 echo "== checks in octave-cli"
-octave "addpath('$root/build/octave', '$root/tests/octave');
+octave "addpath('$root/build/octave', '$root/tests/octave', '$root/tools/matlab');
         exit(zv_octave_checks('$models', '$root/build/default/bin/zvsim') > 0)"
 
 echo "== leaks: 1 round against $rounds"

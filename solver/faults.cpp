@@ -26,6 +26,9 @@ const char* const FAULT_HELP =
     "  byte-by-byte         write every frame one byte at a time\n"
     "  stall=SECS[@WHEN]    wait SECS seconds before answering (every call without @WHEN)\n"
     "  stall-handshake=SECS wait SECS seconds before answering the handshake\n"
+    "  exit=N               end at once with exit status N (1 to 255), before any link\n"
+    "  connect-to=HOST      launch mode: connect back to HOST (a name or address of this\n"
+    "                       machine, e.g. 127.0.1.1) instead of 127.0.0.1\n"
     "WHEN picks one call of each link: N (the N-th call), NAME (the first call of a\n"
     "function, e.g. ZVUPDATE) or NAME:K (its K-th call). Without WHEN: the first call.\n";
 
@@ -86,6 +89,8 @@ const FaultName FAULT_NAMES[] = {
     {"byte-by-byte", FaultKind::ByteByByte},
     {"stall", FaultKind::Stall},
     {"stall-handshake", FaultKind::StallHandshake},
+    {"exit", FaultKind::ExitAtStart},
+    {"connect-to", FaultKind::ConnectTo},
 };
 
 } // namespace
@@ -124,6 +129,10 @@ bool parseFault(const std::string& item, Fault* fault, std::string* error) {
     case FaultKind::RefuseHandshake:
         f.text = hasArg ? arg : "NO";
         break;
+    case FaultKind::ConnectTo:
+        f.text = arg;
+        ok = !arg.empty();
+        break;
     case FaultKind::TooManyOutputs:
         f.count = 129;
         ok = !hasArg || parseInt(arg, 0, &f.count);
@@ -132,6 +141,9 @@ bool parseFault(const std::string& item, Fault* fault, std::string* error) {
         break;
     case FaultKind::ByteByByte:
         ok = !hasArg;
+        break;
+    case FaultKind::ExitAtStart:
+        ok = parseInt(arg, 1, &f.count) && f.count <= 255;
         break;
     case FaultKind::StallHandshake:
         ok = parseSeconds(arg, &f.seconds);

@@ -18,7 +18,9 @@ enum class FaultKind {
     TooManyOutputs,  // ZVUPDATE returns more values than any block can take
     ByteByByte,      // write every frame one byte at a time
     Stall,           // wait before answering
-    StallHandshake   // wait before answering the handshake
+    StallHandshake,  // wait before answering the handshake
+    ExitAtStart,     // end at once with a status, as a solver without its licence does
+    ConnectTo        // launch mode: connect back to another address of this machine
 };
 
 // Which call of a link a fault applies to. Calls are counted from 1 on each
@@ -31,9 +33,9 @@ struct CallTarget {
 
 struct Fault {
     FaultKind kind;
-    int count = 0;        // CloseAfter: calls answered; TooManyOutputs: values
+    int count = 0;        // CloseAfter: calls answered; TooManyOutputs: values; ExitAtStart: status
     double seconds = 0.0; // NoConnect, Stall, StallHandshake
-    std::string text;     // RefuseHandshake
+    std::string text;     // RefuseHandshake: the reply; ConnectTo: the host
     CallTarget target;
 };
 

@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "log/zvlog.h"
+#include "protocol/protocol.h"
+#include "link/settings.h"
 #include "solver/faults.h"
+#include "solver/replay.h"
 #include "solver/session.h"
 #include "xsocket/xsocket.h"
 
@@ -28,17 +31,30 @@ const char USAGE[] =
     "                       can be sent, as to a program on Windows without a console)\n"
     "  --fault NAME[=ARG]   commit a fault (repeatable; see below)\n"
     "  --verbose            echo the console to standard output, with the protocol's log\n"
+    "  --replay FILE        play the solver recorded in FILE (zvtrace --record): answer\n"
+    "                       the block with the recorded frames, byte for byte, and\n"
+    "                       stop at the first call that differs from the recorded one\n"
+    "                       (one line on standard error, the close frame, exit status 1)\n"
+    "  --tolerance REL      numbers within this relative difference count as equal\n"
+    "                       (default 0: equal)\n"
+    "  --continue           report every difference in a value and keep answering\n"
     "  --help, --version\n"
     "The model is <Model>.dat in the working folder (the folder zelvane was started\n"
     "in, also when it listens); the console goes to screen.zv and the results (time,\n"
-    "inputs, outputs) to <Model>.out there.\n\n";
+    "inputs, outputs) to <Model>.out there. A replay reads no model and writes\n"
+    "neither; launched by the block, it replays ZELVANE_REPLAY (with\n"
+    "ZELVANE_REPLAY_TOLERANCE and ZELVANE_REPLAY_CONTINUE=1) and copies its lines\n"
+    "to replay.txt in the working folder. With --listen it serves the recorded links\n"
+    "in turn, then exits. Exit status of a replay: 0 every call matched, 1 a\n"
+    "difference, 2 a usage error or a recording it cannot replay.\n\n";
 
-const char VERSION_TEXT[] = "zelvane 6.1.0 (stand-in solver)\n";
+const char VERSION_TEXT[] = "zelvane " ZV_VERSION " (stand-in solver)\n";
 
 // The option a mistyped argument was most likely meant to be, if any.
 std::string nearestOption(const std::string& word) {
-    static const char* const options[] = {"--listen", "--fault",   "--verbose",
-                                          "--help",   "--version", "--stop-at-eof"};
+    static const char* const options[] = {"--listen", "--fault",     "--verbose",
+                                          "--help",   "--version",   "--stop-at-eof",
+                                          "--replay", "--tolerance", "--continue"};
     std::string best;
     size_t bestDistance = 3; // more edits than this make another word
     for (const char* option : options) {
@@ -108,15 +124,18 @@ int runLaunched(uint16_t port, const SolverConfig& config, Console& console) {
             return 0;
         }
     }
+    const char* host = "127.0.0.1";
+    for (const Fault& f : config.faults)
+        if (f.kind == FaultKind::ConnectTo) host = f.text.c_str();
     startXSockets();
     XSocket* s = newXSocket();
     int status = 1;
     if (!s) {
         console.line("Out of memory.");
-    } else if (!connectXSocketToHost(s, "127.0.0.1", port, nullptr, 0)) {
+    } else if (!connectXSocketToHost(s, host, port, nullptr, 0)) {
         reportSocketError(console, "Cannot connect to the block", s);
     } else {
-        console.line("Connected to the block on port %u.", port);
+        console.line("Connected to the block at %s port %u.", host, port);
         serveLink(s, config, console);
         status = 0;
     }
@@ -170,13 +189,90 @@ int runListening(uint16_t port, const SolverConfig& config, Console& console) {
     return status;
 }
 
+bool parseTolerance(const char* text, double* tolerance) {
+    char* end = nullptr;
+    const double v = strtod(text, &end);
+    if (!*text || *end != '\0' || !(v >= 0.0) || v > 1e300) return false;
+    *tolerance = v;
+    return true;
+}
+
+// Launched by the block: one link, the recording's first. A recording that
+// cannot be replayed is still said to the block at once, with the close
+// frame, instead of leaving it to wait for a solver that never comes.
+int replayLaunched(uint16_t port, const ReplayPlan* plan, const std::string& refusal,
+                   const ReplayOptions& options) {
+    startXSockets();
+    XSocket* s = newXSocket();
+    int status = 2;
+    if (!s || !connectXSocketToHost(s, "127.0.0.1", port, nullptr, 0)) {
+        replaySay(options, "cannot connect to the block on port " + std::to_string(port));
+    } else if (!plan) {
+        replaySay(options, refusal);
+        writeMessageHeader(s, FLAG_CLOSE, 0);
+        status = refusal.rfind("replay refused", 0) == 0 ? 1 : 2;
+    } else {
+        ReplayTally tally;
+        status = replayLink(s, plan->links.front(), 1, *plan, options, tally) ? 0 : 1;
+        replaySummary(options, tally);
+    }
+    if (s) releaseXSocket(s);
+    stopXSockets();
+    return status;
+}
+
+int replayListening(uint16_t port, const ReplayPlan& plan, const ReplayOptions& options) {
+    startXSockets();
+    XSocket* listener = newXSocket();
+    uint32_t loopback = loopbackAddress();
+    setXSocketAddress(&listener->localAddress, &loopback, port);
+    if (!listenXSocket(listener, 1)) {
+        fprintf(stderr, "zelvane: cannot listen on port %u\n", port);
+        releaseXSocket(listener);
+        stopXSockets();
+        return 2;
+    }
+    printf("listening on port %u\n", getXSocketLocalPort(listener));
+    fflush(stdout);
+    ReplayTally tally;
+    int status = 0;
+    for (size_t k = 0; k < plan.links.size() && status == 0; ++k) {
+        if (!waitReadable(listener)) {
+            replaySay(options, "replay stopped before link " + std::to_string(k + 1));
+            status = 1;
+            break;
+        }
+        XSocket* client = newXSocket();
+        if (client && acceptXSocket(listener, client))
+            status = replayLink(client, plan.links[k], int(k) + 1, plan, options, tally) ? 0 : 1;
+        else
+            status = 1;
+        if (client) releaseXSocket(client);
+    }
+    replaySummary(options, tally);
+    releaseXSocket(listener);
+    stopXSockets();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     SolverConfig config;
-    bool launch = false, listen = false, verbose = false, stopAtEof = false;
+    bool launch = false, listen = false, verbose = false, stopAtEof = false, faultGiven = false;
     uint16_t port = 0;
-    std::string error;
+    std::string error, replayFile;
+    ReplayOptions replay;
+    if (const char* env = getenv("ZELVANE_REPLAY")) replayFile = env;
+    if (const char* env = getenv("ZELVANE_REPLAY_TOLERANCE")) {
+        if (!parseTolerance(env, &replay.tolerance)) {
+            fprintf(stderr, "zelvane: ZELVANE_REPLAY_TOLERANCE: not a relative tolerance: %s\n",
+                    env);
+            return 2;
+        }
+    }
+    if (const char* env = getenv("ZELVANE_REPLAY_CONTINUE"))
+        replay.keepGoing = strcmp(env, "1") == 0;
 
     if (const char* env = getenv("ZELVANE_FAULTS")) {
         if (!parseFaultList(env, &config.faults, &error)) {
@@ -193,8 +289,21 @@ int main(int argc, char** argv) {
         } else if (strcmp(arg, "--version") == 0) {
             fputs(VERSION_TEXT, stdout);
             return 0;
-        } else if ((strcmp(arg, "--listen") == 0 || strcmp(arg, "--fault") == 0) && i + 1 >= argc) {
-            error = std::string(arg) + (arg[2] == 'l' ? " needs a PORT" : " needs NAME[=ARG]");
+        } else if ((strcmp(arg, "--listen") == 0 || strcmp(arg, "--fault") == 0 ||
+                    strcmp(arg, "--replay") == 0 || strcmp(arg, "--tolerance") == 0) &&
+                   i + 1 >= argc) {
+            error = std::string(arg) + (arg[2] == 'l'   ? " needs a PORT"
+                                        : arg[2] == 'f' ? " needs NAME[=ARG]"
+                                        : arg[2] == 'r' ? " needs a FILE"
+                                                        : " needs a relative tolerance");
+        } else if (strcmp(arg, "--replay") == 0) {
+            replayFile = argv[++i];
+        } else if (strcmp(arg, "--tolerance") == 0) {
+            if (!parseTolerance(argv[++i], &replay.tolerance))
+                error = "--tolerance takes a relative tolerance of 0 or more, not " +
+                        std::string(argv[i]);
+        } else if (strcmp(arg, "--continue") == 0) {
+            replay.keepGoing = true;
         } else if (strcmp(arg, "ZVlink") == 0) {
             launch = true;
         } else if (strncmp(arg, "-i:", 3) == 0) {
@@ -204,6 +313,7 @@ int main(int argc, char** argv) {
             if (!parsePort(argv[++i], &port)) error = "bad port " + std::string(argv[i]);
         } else if (strcmp(arg, "--fault") == 0 && i + 1 < argc) {
             Fault f;
+            faultGiven = true;
             if (parseFault(argv[++i], &f, &error)) config.faults.push_back(f);
         } else if (strcmp(arg, "--verbose") == 0) {
             verbose = true;
@@ -217,6 +327,9 @@ int main(int argc, char** argv) {
         if (!error.empty()) break;
     }
     if (error.empty() && launch == listen) error = "give either ZVlink -i:PORT or --listen PORT";
+    // A replay answers as recorded: a fault would only hide what the recording says.
+    if (error.empty() && !replayFile.empty() && faultGiven)
+        error = "--fault does not go with --replay";
     if (error.empty() && launch && port == 0) error = "ZVlink needs -i:PORT";
     if (!error.empty()) {
         fprintf(stderr, "zelvane: %s\ntry 'zelvane --help'\n", error.c_str());
@@ -224,6 +337,49 @@ int main(int argc, char** argv) {
     }
 
     installSignalHandlers();
+    if (!replayFile.empty()) {
+        // Nothing of a replay needs an orderly end: a stop signal ends it at once.
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        // Its lines say what went wrong; the protocol's log would only add to
+        // the host's output in launch mode.
+        setLogLevel(verbose ? LOG_DEBUG : LOG_ERROR + 1);
+        if (stopAtEof) {
+            std::thread([] {
+                while (getchar() != EOF) {
+                }
+                solverStopRequested = 1;
+            }).detach();
+        }
+        // Everything is read and prepared before the block is answered at all.
+        FILE* report = launch ? fopen("replay.txt", "w") : nullptr;
+        replay.report = report;
+        ReplayPlan plan;
+        std::string problem;
+        bool ready = prepareReplay(replayFile, &plan, &problem);
+        if (!ready) problem = "cannot replay " + problem;
+        if (ready && launch) {
+            // Launched in the block's working folder: its setting is here.
+            LinkSettings settings;
+            memset(&settings, 0, sizeof settings);
+            if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+            if ((settings.pipeline ? 1 : 0) != plan.pipeline) {
+                ready = false;
+                problem = pipelineRefusal(plan.pipeline);
+            }
+        }
+        int status;
+        if (launch) {
+            status = replayLaunched(port, ready ? &plan : nullptr, problem, replay);
+        } else if (!ready) {
+            replaySay(replay, problem);
+            status = 2;
+        } else {
+            status = replayListening(port, plan, replay);
+        }
+        if (report) fclose(report);
+        return status;
+    }
     if (stopAtEof) {
         std::thread([] {
             while (getchar() != EOF) {
@@ -237,6 +393,11 @@ int main(int argc, char** argv) {
     console.echo = verbose;
     if (!console.open("screen.zv")) fprintf(stderr, "zelvane: cannot write screen.zv\n");
     console.line("Zelvane stand-in solver 6.1");
+    for (const Fault& f : config.faults)
+        if (f.kind == FaultKind::ExitAtStart) {
+            console.line("Exiting with status %d (fault exit).", f.count);
+            return f.count;
+        }
     int status = launch ? runLaunched(port, config, console) : runListening(port, config, console);
     console.close();
     return status;

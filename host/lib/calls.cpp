@@ -21,9 +21,11 @@ std::unordered_map<zvhost::MexEntry, void (*)(void)>& exitFunctions() {
     return functions;
 }
 
-// Calls nest when a MEX file calls back into MATLAB.
+// Calls nest when a MEX file calls back into MATLAB. Each thread has its
+// own: a host may run a MEX file's exit function while another thread is
+// stuck in one of its calls.
 std::vector<CallFrame>& frames() {
-    static std::vector<CallFrame> stack;
+    static thread_local std::vector<CallFrame> stack;
     return stack;
 }
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds the block as an Octave MEX file, and the gateway that runs it as
-# Simulink would, into the folder given (default build/octave).
+# Simulink would, into the folder given (default build/octave); with
+# "gateway" after the folder, the gateway only (the block then comes from
+# build_zelvanesl61.m, as a user builds it).
 # Octave's mex.h and library serve every mx*/mex* call; host/include serves
 # only the SimStruct and the S-function's basic types.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="${1:-$root/build/octave}"
+what="${2:-all}"
 mkdir -p "$out"
 cd "$out"
 
@@ -24,9 +27,10 @@ link=(-L"$libdir" -Wl,-rpath,"$libdir" -loctinterp -loctave -Wl,--no-undefined
       ${ZV_OCTAVE_LDFLAGS:-})
 
 # Octave 7 looks for .mex, not .mexa64.
-mkoctfile --mex -I"$root/src" -I"$root/host/include" \
+[ "$what" = gateway ] || mkoctfile --mex -I"$root/src" -I"$root/host/include" \
     "$root/host/octave/guard.cpp" "$root"/src/*/*.cpp "${link[@]}" \
     -Wl,--version-script="$root/src/frame/mexfunction.map" -o zelvanesl61.mex
 mkoctfile --mex -I"$root/host/include" "$root/host/octave/zvgateway.cpp" \
-    "${link[@]}" -ldl -o zvgateway.mex
-echo "built $out/zelvanesl61.mex and $out/zvgateway.mex"
+    "${link[@]}" -o zvgateway.mex
+[ "$what" = gateway ] || echo "built $out/zelvanesl61.mex"
+echo "built $out/zvgateway.mex"

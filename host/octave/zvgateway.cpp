@@ -4,7 +4,8 @@
 //
 //   r = zvgateway(mexfile, params, stopTime, u)
 //
-// mexfile: path of the block's MEX file (Octave's `which` of its name);
+// mexfile: the block's MEX file (Octave's `which` of its name); it is called
+// by its name, so it must be the one Octave finds first;
 // params: the six dialog parameters in a cell; stopTime: Simulink's stop
 // time; u: the input port's values, one row per sample hit (the last row
 // holds on) or empty for zeros.
@@ -16,20 +17,20 @@
 // 102, 104/105 at every hit and 107. A stop request (the block's stop command
 // reaching set_param) ends the run once the step is done, an error status
 // right after the callback that set it; terminate runs either way.
+// Every call goes through Octave's own MEX dispatch, by the block's name, so
+// that what the block registers (its mexAtExit handler) belongs to the
+// block: `clear zelvanesl61` then ends a link a failed run left up. Octave
+// passes no negative nlhs, so the callbacks carry the SimStruct in x.
 // mexErrMsgTxt from the block ends this call, unwinding through here;
 // everything held is Octave's (mxCalloc), released by Octave whichever way
 // the call ends.
 #include <simstruc.h>
-
-#include <dlfcn.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
 namespace {
-
-typedef void (*MexEntry)(int, mxArray*[], int, const mxArray*[]);
 
 // The global that the test folder's set_param writes the stop request into.
 const char* const kStopVariable = "zvgateway_stop";
@@ -64,25 +65,6 @@ int_T setNumOutputPorts(void* context, int_T n) {
     return 1;
 }
 
-// The block is the one Octave loaded for the sizes call; the handle is kept
-// for as long as this gateway stays loaded.
-MexEntry blockEntry(const char* path) {
-    static void* handle = nullptr;
-    static char loaded[4096];
-    if (handle && std::strcmp(loaded, path) != 0) {
-        dlclose(handle);
-        handle = nullptr;
-    }
-    if (!handle) {
-        handle = dlopen(path, RTLD_NOW);
-        if (!handle) mexErrMsgTxt(dlerror());
-        std::strncpy(loaded, path, sizeof loaded - 1);
-    }
-    MexEntry entry = reinterpret_cast<MexEntry>(dlsym(handle, "mexFunction"));
-    if (!entry) mexErrMsgTxt("the MEX file has no mexFunction");
-    return entry;
-}
-
 bool stopRequested() {
     const mxArray* v = mexGetVariablePtr("global", kStopVariable);
     return v && !mxIsEmpty(v);
@@ -91,18 +73,22 @@ bool stopRequested() {
 struct Run {
     SimStruct* S;
     ssMdlInfo* info;
-    MexEntry entry;
     const char* functionName;
 };
+
+// Simulink's x: the SimStruct's address and the version stamp.
+mxArray* simStructColumn(const Run& run) {
+    mxArray* x = mxCreateDoubleMatrix(2, 1, mxREAL);
+    mxGetPr(x)[0] = static_cast<double>(reinterpret_cast<std::uintptr_t>(run.S));
+    mxGetPr(x)[1] = SIMSTRUCT_VERSION_LEVEL2;
+    return x;
+}
 
 // The sizes call goes through Octave, as a call of the block by its name.
 void sizesCall(Run& run, const mxArray* params) {
     mxArray* prhs[10];
     prhs[0] = mxCreateDoubleScalar(0.0);
-    prhs[1] = mxCreateDoubleMatrix(2, 1, mxREAL);
-    double* x = mxGetPr(prhs[1]);
-    x[0] = static_cast<double>(reinterpret_cast<std::uintptr_t>(run.S));
-    x[1] = SIMSTRUCT_VERSION_LEVEL2;
+    prhs[1] = simStructColumn(run);
     prhs[2] = mxCreateDoubleMatrix(0, 0, mxREAL);
     prhs[3] = mxCreateDoubleScalar(0.0);
     for (int i = 0; i < 6; ++i)
@@ -111,12 +97,11 @@ void sizesCall(Run& run, const mxArray* params) {
     mexCallMATLAB(1, plhs, 10, prhs, run.functionName);
 }
 
-// Simulink hands the SimStruct over in the second left-hand slot.
 void callFlag(Run& run, double flag) {
-    mxArray* prhs[4] = {mxCreateDoubleScalar(run.info->t), mxCreateDoubleMatrix(0, 0, mxREAL),
+    mxArray* prhs[4] = {mxCreateDoubleScalar(run.info->t), simStructColumn(run),
                         mxCreateDoubleMatrix(0, 0, mxREAL), mxCreateDoubleScalar(flag)};
-    mxArray* plhs[2] = {nullptr, reinterpret_cast<mxArray*>(run.S)};
-    run.entry(-1, plhs, 4, const_cast<const mxArray**>(prhs));
+    mxArray* plhs[1] = {nullptr};
+    mexCallMATLAB(0, plhs, 4, prhs, run.functionName);
     for (mxArray* a : prhs)
         mxDestroyArray(a);
 }
@@ -143,7 +128,6 @@ extern "C" MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, cons
     char* path = hostArray<char>(pathSize);
     mxGetString(prhs[0], path, pathSize);
     Run run;
-    run.entry = blockEntry(path);
     // The S-function name is the file's name without folder and suffix.
     const char* base = std::strrchr(path, '/');
     base = base ? base + 1 : path;

@@ -10,7 +10,20 @@ CsvWriter::~CsvWriter() {
     if (file_) std::fclose(file_);
 }
 
-bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& err) {
+namespace {
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+} // namespace
+
+bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& err,
+                     const std::vector<std::string>& names) {
     if (file_) {
         std::fclose(file_);
         file_ = nullptr;
@@ -31,10 +44,13 @@ bool CsvWriter::open(const std::string& path, int nIn, int nOut, std::string& er
     failed_ = false;
     errno_ = 0;
     row_ = "time";
-    for (int i = 1; i <= nIn; ++i)
-        row_ += ",u" + std::to_string(i);
-    for (int i = 1; i <= nOut; ++i)
-        row_ += ",y" + std::to_string(i);
+    for (int k = 0; k < nIn + nOut; ++k) {
+        const bool input = k < nIn;
+        const std::string given = size_t(k) < names.size() ? names[size_t(k)] : std::string();
+        row_ += ',';
+        row_ += given.empty() ? (input ? "u" : "y") + std::to_string(input ? k + 1 : k - nIn + 1)
+                              : csvField(given);
+    }
     row_ += '\n';
     if (std::fwrite(row_.data(), 1, row_.size(), file_) != row_.size() || std::fflush(file_) != 0) {
         failed_ = true;

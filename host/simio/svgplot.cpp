@@ -140,13 +140,16 @@ namespace {
 
 const int kLeft = 80;      // room for y tick labels and the y title
 const int kTop = 44;       // room for the title
-const int kPanelGap = 46;  // below each panel: x tick labels
-const int kBottom = 34;    // below the last panel: the x title
+const int kPanelGap = 60;  // below each panel: x tick labels and the x title
+const int kBottom = 8;     // below the last panel's block
 const int kLegendGap = 16; // between plot area and legend
 const int kRowHeight = 16; // of a legend entry
-// A legend of more columns than this goes below its panel, wrapped into as
-// many columns as the picture's width holds, so wide ports do not widen it.
+// A legend of more columns than this, or wider than the plot, goes below its
+// panel, wrapped into as many columns as the plot's width holds.
 const int kMaxSideColumns = 2;
+// More lines than this in one panel are a solid band, and their styles can
+// no longer be told apart: a larger group is drawn as a set of panels.
+const size_t kMaxPerPanel = 16;
 const size_t kMaxNameChars = 32;
 
 std::string num(double v) {
@@ -155,29 +158,14 @@ std::string num(double v) {
     return buf;
 }
 
-// Ten well-separated colours first; after them hues spread by the golden
-// angle. Colours follow the series across panels, so an input and an output
-// never share one by position alone.
+// Sixteen colours that stay apart on white. A series takes the colour of its
+// index, so the lines of any panel (at most sixteen consecutive series) all
+// differ, and with sixteen series or fewer no two share one anywhere.
 std::string seriesColour(size_t i) {
-    static const char* const base[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
-                                       "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
-    if (i < 10) return base[i];
-    double h = std::fmod(static_cast<double>(i) * 137.508, 360.0) / 60.0;
-    double s = 0.65, l = 0.42;
-    double c = (1.0 - std::fabs(2.0 * l - 1.0)) * s;
-    double x = c * (1.0 - std::fabs(std::fmod(h, 2.0) - 1.0));
-    double rgb[3] = {0, 0, 0};
-    int sector = static_cast<int>(h) % 6;
-    const int order[6][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}, {2, 1, 0}, {1, 2, 0}, {0, 2, 1}};
-    rgb[order[sector][0]] = c;
-    rgb[order[sector][1]] = x;
-    double m = l - c / 2.0;
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "#%02x%02x%02x",
-                  static_cast<int>(std::lround((rgb[0] + m) * 255)),
-                  static_cast<int>(std::lround((rgb[1] + m) * 255)),
-                  static_cast<int>(std::lround((rgb[2] + m) * 255)));
-    return buf;
+    static const char* const palette[kMaxPerPanel] = {
+        "#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
+        "#bcbd22", "#17becf", "#000000", "#393b79", "#843c39", "#b8860b", "#7b4173", "#637939"};
+    return palette[i % kMaxPerPanel];
 }
 
 // The k-th line of a panel is drawn over the ones before it: the first is
@@ -222,12 +210,33 @@ double frac(double v, const Axis& a) {
     return std::clamp((v - a.lo) / (a.hi - a.lo), -1.0, 2.0);
 }
 
+// A group of more than kMaxPerPanel series as consecutive panels, each
+// labelled with the positions in the group it shows ("inputs 17-32").
+std::vector<PlotPanel> pagedPanels(const std::vector<PlotPanel>& groups) {
+    std::vector<PlotPanel> pages;
+    for (const PlotPanel& g : groups) {
+        if (g.series.size() <= kMaxPerPanel) {
+            pages.push_back(g);
+            continue;
+        }
+        for (size_t from = 0; from < g.series.size(); from += kMaxPerPanel) {
+            const size_t to = std::min(g.series.size(), from + kMaxPerPanel);
+            PlotPanel page;
+            page.yLabel = g.yLabel + " " + std::to_string(from + 1) + "-" + std::to_string(to);
+            page.series.assign(g.series.begin() + long(from), g.series.begin() + long(to));
+            pages.push_back(std::move(page));
+        }
+    }
+    return pages;
+}
+
 } // namespace
 
 std::string renderSvg(const History& history, const PlotSpec& spec) {
     const int pw = std::max(spec.plotWidth, 100), ph = std::max(spec.plotHeight, 60);
+    const std::vector<PlotPanel> pages = pagedPanels(spec.panels);
     std::vector<PanelLayout> panels;
-    for (const PlotPanel& p : spec.panels) {
+    for (const PlotPanel& p : pages) {
         PanelLayout L;
         L.panel = &p;
         for (size_t s : p.series) {
@@ -245,10 +254,12 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
             longest = std::max(longest, charCount(n));
         L.rows = std::max(1, (ph - 8) / kRowHeight);
         L.cols = static_cast<int>((L.labels.size() + L.rows - 1) / L.rows);
+        // Columns of even length: 8 and 8 rather than 14 and 2.
+        L.rows = static_cast<int>((L.labels.size() + L.cols - 1) / L.cols);
         L.colWidth = 36 + static_cast<int>(longest) * 7;
-        if (L.cols > kMaxSideColumns) {
+        if (L.cols > kMaxSideColumns || L.cols * L.colWidth > pw) {
             L.below = true;
-            L.cols = std::max(1, (kLeft + pw) / L.colWidth);
+            L.cols = std::max(1, pw / L.colWidth);
             L.rows = static_cast<int>((L.labels.size() + L.cols - 1) / L.cols);
         }
         panels.push_back(std::move(L));
@@ -264,11 +275,10 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         if (!tops.empty()) bottom += kPanelGap;
         tops.push_back(bottom);
         bottom += ph;
-        if (L.below) bottom += kPanelGap - 8 + L.rows * kRowHeight;
+        if (L.below) bottom += kPanelGap - 4 + L.rows * kRowHeight;
     }
     const int width = kLeft + pw + kLegendGap + legendWidth + 12;
-    const double lastBottom = bottom;
-    const int height = static_cast<int>(lastBottom) + kBottom + 16;
+    const int height = static_cast<int>(bottom) + kPanelGap + kBottom;
 
     Axis tAxis = niceAxis(history.tFirst(), history.tLast(), 8);
     std::string title = xmlEscape(spec.title);
@@ -319,6 +329,9 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         }
         o += "<rect x=\"" + num(x0) + "\" y=\"" + num(y0) + "\" width=\"" + std::to_string(pw) +
              "\" height=\"" + std::to_string(ph) + "\" fill=\"none\" stroke=\"#444\"/>\n";
+        // Each panel's time axis carries its own title, however tall the picture.
+        o += "<text x=\"" + num((x0 + x1) / 2) + "\" y=\"" + num(y1 + 36) +
+             "\" text-anchor=\"middle\">" + xmlEscape(spec.xLabel) + "</text>\n";
         if (L.panel) {
             double cy = (y0 + y1) / 2;
             o += "<text x=\"20\" y=\"" + num(cy) +
@@ -363,8 +376,8 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
                 // Beside the panel filled top to bottom; below it left to right.
                 int col = static_cast<int>(k) / L.rows, row = static_cast<int>(k) % L.rows;
                 if (L.below) col = static_cast<int>(k) % L.cols, row = static_cast<int>(k) / L.cols;
-                double lx = L.below ? 12 + col * L.colWidth : x1 + kLegendGap + col * L.colWidth;
-                double ly = (L.below ? y1 + kPanelGap - 8 : y0 + 10) + row * kRowHeight;
+                double lx = (L.below ? x0 : x1 + kLegendGap) + col * L.colWidth;
+                double ly = (L.below ? y1 + kPanelGap - 4 : y0 + 10) + row * kRowHeight;
                 o += "<line x1=\"" + num(lx) + "\" y1=\"" + num(ly) + "\" x2=\"" + num(lx + 22) +
                      "\" y2=\"" + num(ly) + "\" stroke=\"" + seriesColour(L.series[k]) + "\"" +
                      seriesDash(k) + " stroke-width=\"2\"/>\n";
@@ -375,8 +388,6 @@ std::string renderSvg(const History& history, const PlotSpec& spec) {
         }
         o += "</g>\n";
     }
-    o += "<text x=\"" + num(kLeft + pw / 2.0) + "\" y=\"" + num(lastBottom + kBottom + 2) +
-         "\" text-anchor=\"middle\">" + xmlEscape(spec.xLabel) + "</text>\n";
     o += "</svg>\n";
     return o;
 }

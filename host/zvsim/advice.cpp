@@ -1,7 +1,9 @@
 #include "advice.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -112,6 +114,62 @@ std::string linkAdvice() {
            linkVersion(&settings) +
            "/Zelvane/bin/zelvane, or it did not connect back: check ZVIHOME and the VERSION of " +
            LINK_SETTINGS_FILE + ".";
+}
+
+namespace {
+
+// The product code a data file says it was made with: the stand-in
+// solver's "ZVSOLVER:PRODUCT=" line, else the file's own "Product" header
+// line; empty when it says neither.
+std::string productOf(const std::string& file) {
+    std::ifstream in(file);
+    const std::string solverKey = "ZVSOLVER:PRODUCT=", headerKey = "Product ";
+    std::string header;
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+            line.pop_back();
+        if (line.compare(0, solverKey.size(), solverKey) == 0) return line.substr(solverKey.size());
+        if (header.empty() && line.compare(0, headerKey.size(), headerKey) == 0) {
+            header = line.substr(headerKey.size());
+            header.erase(0, header.find_first_not_of(" \t"));
+        }
+    }
+    return header;
+}
+
+std::string currentFolder() {
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    return ec ? std::string(".") : here.string();
+}
+
+} // namespace
+
+std::string dataFileAdvice(const std::string& blockError, const std::string& model,
+                           const std::string& product) {
+    const bool missing = blockError.find("data file does not exist") != std::string::npos;
+    if (!missing && blockError.find("product code does not match") == std::string::npos)
+        return std::string();
+    const std::string file = model + ".dat";
+    LinkSettings settings;
+    setLogLevel(LOG_ERROR + 1);
+    const bool connect = readLinkSettings(LINK_SETTINGS_FILE, &settings) &&
+                         std::string(settings.host) != LINK_DEFAULT_HOST;
+    // In connect mode the solver reads the file in its own folder.
+    const std::string where =
+        connect ? "the folder the solver at " + std::string(settings.host) + " was started in"
+                : currentFolder();
+    if (missing)
+        return "the solver found no " + file + " in " + where +
+               ": the block's Model parameter (--model " + model + ") names " + file + " there" +
+               (connect ? "." : "; run zvsim in the folder that holds it.");
+    const std::string made = connect ? std::string() : productOf(file);
+    if (made.empty())
+        return file + " in " + where + " was not made with the product code " + product +
+               " (--product, the block's Product parameter): give the code of the Zelvane "
+               "product that wrote it.";
+    return file + " in " + where + " was made with the product code " + made + ", not " + product +
+           ": give --product " + made + " (the block's Product parameter).";
 }
 
 } // namespace zvsim

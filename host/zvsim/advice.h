@@ -20,4 +20,10 @@ std::string modelNameAdvice(const std::string& model);
 // block reads them, for a run whose link could not be started.
 std::string linkAdvice();
 
+// What the block's refusal of the data file means, with the file, the folder
+// and the product codes named (its own texts name none of them); empty for
+// any other error.
+std::string dataFileAdvice(const std::string& blockError, const std::string& model,
+                           const std::string& product);
+
 } // namespace zvsim

@@ -8,10 +8,15 @@
 #include "simio/svgplot.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace zvsim {
 
@@ -41,6 +46,15 @@ struct RunHooks {
     RunHooks(const RunHooks&) = delete;
     RunHooks& operator=(const RunHooks&) = delete;
 };
+
+// After SIGTERM, how long the run may take to end in order before a call
+// that still waits is given up: a responsive solver ends it in far less.
+const long long TERM_GRACE_MS = 500;
+// After the first Ctrl-C, how long a call may wait before zvsim says so.
+const long long CTRL_C_NOTICE_MS = 2000;
+// How long the block's exit function may take to end the link when the
+// run is given up (its close frame goes out at once, or not at all).
+const int EXIT_FUNCTION_MS = 300;
 
 // The plot's name of each element: the one given, else the column of a
 // CSV signal, else the default.
@@ -101,7 +115,10 @@ std::string summaryLine(const RunReport& report, double stopTime) {
         break;
     case RunEnd::Interrupted:
         line += std::string("the run was interrupted with ") +
-                (report.signal == SIGTERM ? "SIGTERM" : "Ctrl-C") + " at " + at + hits + ".";
+                (report.interruptedBy       ? report.interruptedBy
+                 : report.signal == SIGTERM ? "SIGTERM"
+                                            : "Ctrl-C") +
+                " at " + at + hits + ".";
         break;
     case RunEnd::Refused:
         line += "the block refused to start the run.";
@@ -131,8 +148,18 @@ Engine::~Engine() = default;
 bool Engine::load() {
     std::string file = options_.blockFile;
     if (file.empty()) {
-        const std::string folder = executableFolder();
-        file = (folder.empty() ? std::string(".") : folder) + "/zelvanesl61" + mexSuffix();
+        // A build keeps the block beside zvsim; an unpacked release keeps
+        // zvsim in tools/, one folder below the block.
+        std::string folder = executableFolder();
+        if (folder.empty()) folder = ".";
+#ifdef _WIN32
+        const std::string sep = "\\";
+#else
+        const std::string sep = "/";
+#endif
+        file = folder + sep + "zelvanesl61" + mexSuffix();
+        const std::string above = folder + sep + ".." + sep + "zelvanesl61" + mexSuffix();
+        if (!std::ifstream(file).good() && std::ifstream(above).good()) file = above;
     }
     std::string error;
     if (!library_.open(file, error)) {
@@ -156,6 +183,7 @@ void Engine::clearProgress() {
 void Engine::reportError(const std::string& text) {
     clearProgress();
     if (text.find("Error initializing socket") != std::string::npos) linkFailed_ = true;
+    if (blockError_.empty()) blockError_ = text;
     zvhost::printToCommandWindow("Error reported by S-function '" + mexName_ + "' in '" +
                                  blockPath_ + "':\n" + withNewline(text));
 }
@@ -182,7 +210,10 @@ zvhost::CallResult Engine::callBlock(int flag) {
                      : flag == 104 ? "the block's mdlOutputs"
                      : flag == 105 ? "the block's mdlUpdate"
                                    : "the block's mdlTerminate");
+    // The run may be given up only while the block is inside a call.
+    if (runHold_) runHold_->unlock();
     zvhost::CallResult result = block_->callFlag(entry_, flag);
+    if (runHold_) runHold_->lock();
     setInterruptWait(nullptr);
     return result;
 }
@@ -261,6 +292,7 @@ RunReport Engine::simulate() {
     RunReport report;
     stopAsked_ = false;
     linkFailed_ = false;
+    blockError_.clear();
     if (!updateDiagram()) return report;
 
     const int nIn = block_->numInputPorts() > 0 ? block_->inputWidth(0) : 0;
@@ -273,8 +305,12 @@ RunReport Engine::simulate() {
         error = "--input: " + error;
     }
     Recorders out;
-    if (error.empty() && !options_.csvFile.empty())
-        out.csv.open(options_.csvFile, nIn, nOut, error);
+    if (error.empty() && !options_.csvFile.empty()) {
+        std::vector<std::string> columns = options_.inputNames;
+        columns.resize(size_t(nIn));
+        columns.insert(columns.end(), options_.outputNames.begin(), options_.outputNames.end());
+        out.csv.open(options_.csvFile, nIn, nOut, error, columns);
+    }
     if (!error.empty()) {
         zvhost::printToErrorStream("zvsim: " + error + "\n");
         report.end = RunEnd::Unusable;
@@ -297,12 +333,90 @@ RunReport Engine::simulate() {
         block_->setStopTime(options_.stopTime);
         block_->setTime(block_->offsetTime(0));
         report.time = block_->time();
+        runWatched(report, out);
+        progress_.reset();
+    }
+    writeOutputs(report, out);
+    return report;
+}
+
+void Engine::runWatched(RunReport& report, Recorders& out) {
+    std::atomic<bool> done{false};
+    std::thread run = startShieldedThread([&] {
+        std::unique_lock<std::mutex> hold(runLock_);
+        runHold_ = &hold;
         if (callOk(callBlock(102), RunEnd::Refused, report)) runSteps(report, out);
         progress_->finish();
         if (report.end != RunEnd::Aborted) terminate(report);
-        progress_.reset();
+        runHold_ = nullptr;
+        done = true;
+    });
+    setInterruptWatched(true);
+    bool noticed = false;
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const long long age = interruptAgeMs();
+        if (abandonSignal() || (interruptSignal() == SIGTERM && age >= TERM_GRACE_MS)) {
+            std::unique_lock<std::mutex> lock(runLock_);
+            if (done) break;
+            // Never given back: the run's thread stays in its call until exit.
+            lock.release();
+            giveUp(report, out);
+        }
+        const char* what = interruptWait();
+        if (!noticed && interruptSignal() == SIGINT && age >= CTRL_C_NOTICE_MS && what) {
+            noticed = true;
+            const std::string name = interruptName(true);
+            zvhost::printToErrorStream("\nzvsim: " + name + ": the run ends once " + what +
+                                       " returns; it waits for the solver. A second " + name +
+                                       " abandons the run.\n");
+        }
     }
+    setInterruptWatched(false);
+    run.join();
+}
 
+void Engine::giveUp(RunReport& report, Recorders& out) {
+    const bool second = abandonSignal() != 0;
+    const char* name = interruptName(!second);
+    const std::string again = second && std::string(name) == interruptName(true) ? " again" : "";
+    const char* what = interruptWait();
+    clearProgress();
+    zvhost::printToErrorStream(
+        "\nzvsim: " + std::string(name) + again + ": abandoning the run" +
+        (what ? std::string(" while ") + what + " waits for the solver" : "") + ".\n");
+    report.end = RunEnd::Interrupted;
+    report.signal = second ? abandonSignal() : interruptSignal();
+    report.interruptedBy = name;
+    writeOutputs(report, out);
+
+    zvhost::printToCommandWindow(summaryLine(report, options_.stopTime));
+    std::fflush(stdout);
+    std::fflush(stderr);
+
+    // The block's exit function ends a link left up (its close frame tells
+    // the solver); bounded, as it shares the link with the waiting call.
+    // zvsim ends the moment it is done: the waiting call may wake up on
+    // the link it released.
+    static std::atomic<bool> linkEnded{false};
+    const zvhost::MexEntry entry = entry_;
+    std::thread([entry] {
+        zvhost::unloadMex(entry);
+        linkEnded = true;
+    }).detach();
+    for (int waited = 0; waited < EXIT_FUNCTION_MS && !linkEnded; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!linkEnded) {
+        std::fprintf(stderr, "zvsim: the block did not end its link within %d ms.\n",
+                     EXIT_FUNCTION_MS);
+    }
+    std::fflush(nullptr); // the link log's last lines too
+    std::_Exit(exitStatus(report));
+}
+
+void Engine::writeOutputs(RunReport& report, Recorders& out) {
+    const double timestep = block_->numSampleTimes() > 0 ? block_->sampleTime(0) : 0.0;
+    std::string error;
     // A run that never reached a sample hit leaves no empty files behind.
     const bool recorded = out.samples > 0;
     if (out.csv.isOpen() && !out.csv.close(error) && recorded) {
@@ -325,7 +439,6 @@ RunReport Engine::simulate() {
             report.outputsFailed = true;
         }
     }
-    return report;
 }
 
 void Engine::runSteps(RunReport& report, Recorders& out) {
@@ -353,6 +466,7 @@ void Engine::runSteps(RunReport& report, Recorders& out) {
         if (interruptRequested()) {
             report.end = RunEnd::Interrupted;
             report.signal = interruptSignal();
+            report.interruptedBy = interruptName(true);
             return;
         }
         const double t = std::min(offset + sampleHit(k, period), stopTime);
@@ -421,6 +535,9 @@ int zvsimMain(int argc, const char* const* argv) {
     });
     const RunReport report = engine.simulate();
     if (engine.linkFailed()) zvhost::printToCommandWindow("zvsim: " + linkAdvice() + "\n");
+    const std::string fileAdvice =
+        dataFileAdvice(engine.blockError(), options.model, options.product);
+    if (!fileAdvice.empty()) zvhost::printToCommandWindow("zvsim: " + fileAdvice + "\n");
     zvhost::printToCommandWindow(summaryLine(report, options.stopTime));
     zvhost::setCommandWindow({});
     return exitStatus(report);

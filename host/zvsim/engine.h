@@ -11,6 +11,7 @@
 
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -74,10 +75,11 @@ enum class RunEnd {
 
 struct RunReport {
     RunEnd end = RunEnd::NotRun;
-    double time = 0.0;            // Simulink's time when the run ended
-    unsigned long long steps = 0; // sample hits whose update ran
-    bool outputsFailed = false;   // the CSV or SVG file could not be written
-    int signal = 0;               // Interrupted: SIGINT (Ctrl-C) or SIGTERM
+    double time = 0.0;                   // Simulink's time when the run ended
+    unsigned long long steps = 0;        // sample hits whose update ran
+    bool outputsFailed = false;          // the CSV or SVG file could not be written
+    int signal = 0;                      // Interrupted: SIGINT (Ctrl-C) or SIGTERM
+    const char* interruptedBy = nullptr; // Interrupted: "Ctrl-Break"...; null: from signal
 };
 
 // The exit status for a report: 0 for a normal end, 128 + the signal for an
@@ -115,6 +117,8 @@ class Engine {
     zvhost::Block* block() { return block_.get(); }
     // Whether the block reported that it could not start its link.
     bool linkFailed() const { return linkFailed_; }
+    // The first error text the block reported, empty when none.
+    const std::string& blockError() const { return blockError_; }
     const std::string& blockPath() const { return blockPath_; }
 
   private:
@@ -129,6 +133,14 @@ class Engine {
     struct Recorders;
     void runSteps(RunReport& report, Recorders& out);
     void terminate(RunReport& report);
+    // Start, sample hits and terminate, on a thread of their own, while
+    // this one watches for interrupt requests.
+    void runWatched(RunReport& report, Recorders& out);
+    // A request gave the run up while a call of the block waits: writes
+    // what the run recorded, has the block end its link and exits.
+    [[noreturn]] void giveUp(RunReport& report, Recorders& out);
+    // The CSV file and the plot of a run that is over.
+    void writeOutputs(RunReport& report, Recorders& out);
 
     Options options_;
     MexLibrary library_;
@@ -139,6 +151,11 @@ class Engine {
     std::unique_ptr<simio::ProgressLine> progress_;
     bool stopAsked_ = false;
     bool linkFailed_ = false;
+    std::string blockError_;
+    // Held by the run's thread whenever it is not inside a call of the
+    // block; whoever gives the run up takes it and never lets it go.
+    std::mutex runLock_;
+    std::unique_lock<std::mutex>* runHold_ = nullptr;
 };
 
 // zvsim's main: see usageText() for the exit codes.

@@ -1,58 +1,15 @@
-// Ctrl-C and SIGTERM on POSIX (Windows: interrupt_windows.cpp).
+// Ctrl-C and SIGTERM on POSIX (Windows: interrupt_windows.cpp). The handler
+// only records; the engine's watch does the talking.
 #include "interrupt.h"
 
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <unistd.h>
+#include <pthread.h>
 
 namespace zvsim {
 
 namespace {
-
-volatile std::sig_atomic_t requested = 0;
-const char* volatile waitingFor = nullptr;
-
-// Milliseconds of the first request, on the monotonic clock.
-volatile long long firstAt = 0;
-// Closer than this, a second signal is the same request delivered twice.
-const long long SAME_REQUEST_MS = 100;
-
-long long monotonicMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Only async-signal-safe calls from here on.
-void say(const char* text) {
-    ssize_t ignored = write(STDERR_FILENO, text, strlen(text));
-    (void)ignored;
-}
-
-extern "C" void onSignal(int signal) {
-    const char* name = signal == SIGTERM ? "SIGTERM" : "Ctrl-C";
-    const long long now = monotonicMs();
-    if (!requested) {
-        requested = signal;
-        firstAt = now;
-        const char* what = waitingFor;
-        say("\nzvsim: ");
-        say(name);
-        say(": the run ends once ");
-        say(what ? what : "the step in progress");
-        say(" returns; it waits for the solver. A second ");
-        say(name);
-        say(" abandons the run.\n");
-        return;
-    }
-    if (now - firstAt < SAME_REQUEST_MS) return;
-    say("\nzvsim: ");
-    say(name);
-    say(" again: abandoning the run.\n");
-    std::signal(signal, SIG_DFL);
-    raise(signal);
-}
 
 void install(void (*handler)(int)) {
     struct sigaction action;
@@ -67,11 +24,28 @@ void install(void (*handler)(int)) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+extern "C" void onSignal(int signal) {
+    const InterruptNote note =
+        noteInterrupt(signal == SIGTERM ? INTERRUPT_TERM : INTERRUPT_CTRL_C, interruptClockMs());
+    // With nobody to act on it, a request that gives the run up ends zvsim
+    // as the signal would; so does a third one, should giving up stall.
+    if (note == INTERRUPT_ABANDON) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        if (!interruptWatched()) raise(signal);
+    }
+}
+
 } // namespace
 
+long long interruptClockMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 void armInterrupt() {
-    requested = 0;
-    waitingFor = nullptr;
+    clearInterrupts();
     install(onSignal);
 }
 
@@ -79,16 +53,16 @@ void disarmInterrupt() {
     install(SIG_DFL);
 }
 
-bool interruptRequested() {
-    return requested != 0;
-}
-
-int interruptSignal() {
-    return requested;
-}
-
-void setInterruptWait(const char* what) {
-    waitingFor = what;
+std::thread startShieldedThread(std::function<void()> body) {
+    sigset_t blocked, old;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    // A new thread starts with its creator's mask.
+    pthread_sigmask(SIG_BLOCK, &blocked, &old);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return thread;
 }
 
 } // namespace zvsim

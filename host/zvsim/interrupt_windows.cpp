@@ -1,8 +1,9 @@
 // Ctrl-C on Windows: a console control handler rather than C signals, so
-// that the second Ctrl-C can still end zvsim while the first waits for the
+// that a second Ctrl-C can still end zvsim while the first waits for the
 // step in progress (the C runtime's SIGINT emulation runs the handler once
 // and then ends the process on its own terms). The handler runs on a thread
-// of its own, so it may write and read the clock freely.
+// of its own, one per event, so two events may meet in it: the record
+// (interrupt_record.cpp) merges them.
 #include "interrupt.h"
 #include "interrupt_windows.h"
 
@@ -12,46 +13,53 @@
 #include <windows.h>
 
 #include <atomic>
-#include <csignal>
-#include <cstdio>
 
 namespace zvsim {
 
 namespace {
 
-std::atomic<int> requested{0};
 std::atomic<bool> armed{false};
-std::atomic<const char*> waitingFor{nullptr};
-std::atomic<unsigned long long> firstAt{0};
-// Closer than this, a second event is the same request delivered twice.
-const unsigned long long SAME_REQUEST_MS = 100;
+
+// The system ends the process when the handler of a close returns, and in
+// any case a few seconds after the event.
+const DWORD CLOSE_GRACE_MS = 4000;
 
 } // namespace
 
 int __stdcall onConsoleControl(unsigned long event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE; // closing, log-off
     if (!armed) return FALSE;
-    const unsigned long long now = GetTickCount64();
-    int none = 0;
-    if (requested.compare_exchange_strong(none, SIGINT)) {
-        firstAt = now;
-        const char* what = waitingFor;
-        std::fprintf(stderr,
-                     "\nzvsim: Ctrl-C: the run ends once %s returns; it waits for the solver. A "
-                     "second Ctrl-C abandons the run.\n",
-                     what ? what : "the step in progress");
-        std::fflush(stderr);
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: {
+        // A request after the one that gave the run up: giving up stalls.
+        const bool givenUp = abandonSignal() != 0;
+        if (noteInterrupt(event == CTRL_C_EVENT ? INTERRUPT_CTRL_C : INTERRUPT_CTRL_BREAK,
+                          interruptClockMs()) != INTERRUPT_ABANDON)
+            return TRUE;
+        // The engine gives the run up; with no engine watching, the
+        // default ends zvsim at once.
+        return interruptWatched() && !givenUp ? TRUE : FALSE;
+    }
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT: {
+        if (!interruptWatched()) return FALSE;
+        // As SIGTERM: the engine ends the run, and the process, before the
+        // system does; this thread waits for that.
+        noteInterrupt(INTERRUPT_CONSOLE_CLOSED, interruptClockMs());
+        Sleep(CLOSE_GRACE_MS);
         return TRUE;
     }
-    if (now - firstAt < SAME_REQUEST_MS) return TRUE;
-    std::fputs("\nzvsim: Ctrl-C again: abandoning the run.\n", stderr);
-    std::fflush(stderr);
-    return FALSE; // the default: end at once
+    default: // log-off: a service's concern
+        return FALSE;
+    }
+}
+
+long long interruptClockMs() {
+    return static_cast<long long>(GetTickCount64());
 }
 
 void armInterrupt() {
-    requested = 0;
-    waitingFor = nullptr;
+    clearInterrupts();
     if (!armed.exchange(true)) SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
@@ -59,16 +67,9 @@ void disarmInterrupt() {
     if (armed.exchange(false)) SetConsoleCtrlHandler(onConsoleControl, FALSE);
 }
 
-bool interruptRequested() {
-    return requested != 0;
-}
-
-int interruptSignal() {
-    return requested;
-}
-
-void setInterruptWait(const char* what) {
-    waitingFor = what;
+std::thread startShieldedThread(std::function<void()> body) {
+    // Console events come on threads of their own.
+    return std::thread(std::move(body));
 }
 
 } // namespace zvsim

@@ -3,6 +3,7 @@
 #include "engine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -39,7 +40,7 @@ const std::vector<std::string> kFlagOptions = {"--help", "--version", "--size-on
 
 } // namespace
 
-const char* const kVersion = "6.1.0";
+const char* const kVersion = ZV_VERSION;
 
 std::string usageText() {
     return "Usage: zvsim --model NAME [options]         run a simulation\n"
@@ -70,16 +71,19 @@ std::string usageText() {
            "                           item leaves its element alone\n"
            "  --csv FILE               write time, inputs and outputs at every sample hit\n"
            "  --plot FILE.svg          draw inputs and outputs over time\n"
-           "  --input-names 'A;B;...'  names of the input elements in the CSV file and\n"
-           "                           the plot (default: a CSV input's column name,\n"
-           "                           else u1, u2, ...)\n"
-           "  --output-names 'A;B;...' names of the output elements (default y1, y2, ...)\n"
+           "  --input-names 'A;B;...'  names of the input elements: the CSV file's\n"
+           "                           column names (default u1, u2, ...) and the\n"
+           "                           plot's legend (default: a CSV input's column\n"
+           "                           name after u1, u2, ...)\n"
+           "  --output-names 'A;B;...' names of the output elements, the same way\n"
+           "                           (default y1, y2, ...)\n"
            "Other:\n"
            "  --size-only              update the diagram, print the port widths, stop\n"
            "  --block FILE             the block's MEX file (default: zelvanesl61" +
            std::string(mexSuffix()) +
            "\n"
-           "                           in zvsim's own folder)\n"
+           "                           in zvsim's own folder, else in the folder above\n"
+           "                           it, as an unpacked release lays them out)\n"
            "  --help                   this text\n"
            "  --version                zvsim's version\n"
            "\n" +
@@ -89,9 +93,13 @@ std::string usageText() {
            "an output port of width -1 takes the input port's width.\n"
            "\n"
            "Values may also be given as --option=VALUE. On a terminal a progress line\n"
-           "shows on standard error. Ctrl-C (or SIGTERM) stops the run after the step in\n"
-           "progress and terminates the block (the solver is told that Simulink ended\n"
-           "early); a second one abandons the run at once. The CSV file is whole either way.\n"
+           "shows on standard error. Ctrl-C (or Ctrl-Break) stops the run after the step\n"
+           "in progress and terminates the block (the solver is told that Simulink ended\n"
+           "early); a step that still waits for the solver 2 s later is named. SIGTERM (on\n"
+           "Windows: closing the console) stops it the same way, but gives up a step that\n"
+           "still waits half a second later. A second request abandons the run at once.\n"
+           "A run given up or abandoned still writes the CSV file and the plot of the\n"
+           "steps so far, and the block ends its link with the solver (close frame).\n"
            "\n"
            "Environment:\n"
            "  ZVIHOME       the solver's installation: in launch mode the block starts\n"
@@ -177,6 +185,16 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
         } else if (arg == "--csv") {
             options.csvFile = value;
         } else if (arg == "--plot") {
+            const std::string svg = ".svg";
+            std::string ending =
+                value.size() >= svg.size() ? value.substr(value.size() - svg.size()) : "";
+            std::transform(ending.begin(), ending.end(), ending.begin(),
+                           [](unsigned char c) { return char(std::tolower(c)); });
+            if (ending != svg) {
+                error =
+                    "--plot writes SVG only: give a file name ending in .svg, not '" + value + "'";
+                return false;
+            }
             options.plotFile = value;
         } else if (arg == "--input-names" || arg == "--output-names") {
             std::vector<std::string>& names =

@@ -1,8 +1,10 @@
 // Start, steps and end of a run: the block's side of the co-simulation.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "block/block.h"
+#include "block/datafile_text.h"
 #include "block/runstate.h"
 #include "frame/services.h"
 #include "link/link.h"
@@ -80,6 +82,32 @@ void reportDuration(SimStruct* S, double duration, double stopTime) {
     }
 }
 
+// The solver's answer to the file check: 1 when the run was refused. The
+// lines after the fatal text name the file and where it was looked for.
+int refuseDataFile(SimStruct* S, int check, const char* model) {
+    const char* text;
+    switch (check) {
+    case 0:
+        text = "F*** Specified ZV data file does not exist in the working folder.";
+        break;
+    case -1:
+        text = "F*** Specified product code does not match with the one that was used to create "
+               "the specified ZV data file.";
+        break;
+    case -2:
+        text = "F*** Specified ZV data file has not been created by a Zelvane v6.1 product. This "
+               "S-function supports only v6.1 ZV data files.";
+        break;
+    default:
+        return 0;
+    }
+    char file[1024];
+    std::snprintf(file, sizeof file, "%s.dat", model);
+    // Only a missing file depends on where the solver looks.
+    refuse(S, dataFileMessage(text, file, check == 0 && linkConnectMode()), RUN_REFUSED);
+    return 1;
+}
+
 // A link whose socket never connected (a launch whose solver never called
 // back) carries nothing; one that the solver closed is already gone.
 int linkIsConnected() {
@@ -150,25 +178,7 @@ void mdlInitializeConditions(SimStruct* S) {
     int check = zvFileCheck(model, product, ZV_DATA_FILE_VERSION);
     // A failed call has already stopped the run through the error callback.
     if (runStatus != RUN_NORMAL) return;
-    switch (check) {
-    case 0:
-        refuse(S, "F*** Specified ZV data file does not exist in the working folder.", RUN_REFUSED);
-        return;
-    case -1:
-        refuse(S,
-               "F*** Specified product code does not match with the one that was used to create "
-               "the specified ZV data file.",
-               RUN_REFUSED);
-        return;
-    case -2:
-        refuse(S,
-               "F*** Specified ZV data file has not been created by a Zelvane v6.1 product. This "
-               "S-function supports only v6.1 ZV data files.",
-               RUN_REFUSED);
-        return;
-    default:
-        break;
-    }
+    if (refuseDataFile(S, check, model)) return;
 
     *advSlot(S) = 0;
     durationMode = std::strcmp(source, ZV_PRODUCT_NAME) == 0 ? DURATION_SOLVER : DURATION_SIMULINK;

@@ -2,8 +2,11 @@
 // the solver's model data file, or from the widths the user asked for.
 #include "block/block.h"
 #include "block/datafile.h"
+#include "block/datafile_text.h"
 #include "block/runstate.h"
 #include "frame/services.h"
+
+#include <cstdio>
 
 int harnessInputCount = 0;
 int harnessOutputCount = 0;
@@ -82,8 +85,11 @@ void mdlInitializeSizes(SimStruct* S) {
     int inputs = paramInt(S, ZV_PARAM_INPUTS);
     int outputs = paramInt(S, ZV_PARAM_OUTPUTS);
 
+    const char* model = modelName(S);
     DataFileScan scan;
-    scanModelDataFile(modelName(S), &scan);
+    scanModelDataFile(model, &scan);
+    char mainFile[DATAFILE_NAME_SIZE];
+    snprintf(mainFile, sizeof mainFile, "%s.dat", model);
     int ok;
     switch (scan.status) {
     case DATAFILE_HARNESS_FOUND:
@@ -92,15 +98,15 @@ void mdlInitializeSizes(SimStruct* S) {
         ok = setPortsFromHarness(S, inputs, outputs);
         break;
     case DATAFILE_MISSING:
-        ssWarning(S, MISSING_DATA_FILE);
+        ssWarning(S, dataFileMessage(MISSING_DATA_FILE, scan.fileName, 0));
         ok = setPortsFromParameters(S, inputs, outputs);
         break;
     case DATAFILE_NO_HARNESS:
-        ssSetErrorStatus(S, NO_HARNESS);
+        ssSetErrorStatus(S, dataFileMessage(NO_HARNESS, mainFile, 0));
         ok = setPortsFromParameters(S, inputs, outputs);
         break;
     default:
-        ssSetErrorStatus(S, NO_HARNESS_IN_SUBASSEMBLIES);
+        ssSetErrorStatus(S, dataFileMessage(NO_HARNESS_IN_SUBASSEMBLIES, mainFile, 0));
         ok = setPortsFromParameters(S, inputs, outputs);
         break;
     }

@@ -111,6 +111,30 @@ void registerMethods(SimStruct* S) {
     m.mdlTerminate = mdlTerminate;
 }
 
+void dispatch(SimStruct* S, int flag);
+
+bool ownName(SimStruct* S) {
+    return std::strcmp(kSFunctionName, "simulink_only_sfcn") == 0 ||
+           std::strcmp(S->modelName ? S->modelName : "", kSFunctionName) == 0;
+}
+
+// From the command line nobody reads the error status the sizing set, nor
+// reports a parameter count that sizing would not look at: shown as a
+// warning, once the vector is back.
+void warnSizingOutcome(SimStruct* S) {
+    if (const char* status = ssGetErrorStatus(S)) {
+        mexWarnMsgTxt(status);
+        return;
+    }
+    if (ssGetSFcnParamsCount(S) == ssGetNumSFcnParams(S)) return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%s takes %d dialog parameters after the flag (Model, Product, Simulation "
+                  "Duration Source, Timestep, Inputs, Outputs), not %d",
+                  kSFunctionName, ssGetNumSFcnParams(S), ssGetSFcnParamsCount(S));
+    mexWarnMsgTxt(text);
+}
+
 void sizesCall(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs < 4 || !prhs) sizesCallError("%s must be called with at least 4 right hand arguments");
     if (nlhs > 1) sizesCallError("%s called with too many left hand arguments");
@@ -122,13 +146,21 @@ void sizesCall(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Whatever the numeric class, the value as a double.
     int flag = 0;
     if (!exactInt(mxGetScalar(flagArg), &flag)) sizesCallError(badFlag);
-    if (flag != 0) sizesCallError("Invalid flag passed to %s");
 
     SimStruct* S = simStructFromX(prhs[1]);
+    if (flag != 0) {
+        // A host that can call a MEX file only through its interpreter's
+        // dispatch (Octave) never passes a negative nlhs: its callbacks come
+        // with the SimStruct in x, as the sizes call brings it. The block's
+        // unload handler is then registered on the block, not on that host.
+        if (!S || !ownName(S)) sizesCallError("Invalid flag passed to %s");
+        dispatch(S, flag);
+        return;
+    }
+    const bool standAlone = S == nullptr;
     if (S) {
         const char* modelName = S->modelName ? S->modelName : "";
-        if (std::strcmp(kSFunctionName, "simulink_only_sfcn") != 0 &&
-            std::strcmp(modelName, kSFunctionName) != 0) {
+        if (!ownName(S)) {
             char text[512];
             std::snprintf(text, sizeof text,
                           "S-function name mismatch. Name in source is \"#define S_FUNCTION_NAME "
@@ -154,11 +186,13 @@ void sizesCall(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     S->sizes[SS_SIZES_FLAGS] = static_cast<int32_T>(
         static_cast<uint32_T>(S->sizes[SS_SIZES_FLAGS]) | SS_SIZES_FLAG_SIZES_CALL);
     if (plhs) plhs[0] = sizes;
-    if (!out) return;
-    static const int unsignedWords[] = {SS_SIZES_CHECKSUM0, SS_SIZES_CHECKSUM1, SS_SIZES_CHECKSUM2,
-                                        SS_SIZES_CHECKSUM3, SS_SIZES_FLAGS};
-    for (int i : unsignedWords)
-        out[i] = static_cast<double>(static_cast<uint32_T>(S->sizes[i]));
+    if (out) {
+        static const int unsignedWords[] = {SS_SIZES_CHECKSUM0, SS_SIZES_CHECKSUM1,
+                                            SS_SIZES_CHECKSUM2, SS_SIZES_CHECKSUM3, SS_SIZES_FLAGS};
+        for (int i : unsignedWords)
+            out[i] = static_cast<double>(static_cast<uint32_T>(S->sizes[i]));
+    }
+    if (standAlone) warnSizingOutcome(S);
 }
 
 // Sets the text when the port-size slot holds a method of the wrong kind

@@ -11,7 +11,11 @@
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0};
+
+int linkConnectMode(void) {
+    return linkState.connectMode;
+}
 
 void setLinkAcceptTimeout(int32_t seconds) {
     linkState.acceptTimeout = seconds;
@@ -94,7 +98,10 @@ int acceptSolver(XSocket* server) {
             continue;
         }
         if (isXSocketPeerLocal(linkState.socket)) return 1;
-        logMessage(LOG_WARN, "refused a connection from %s: the solver runs on this machine",
+        // Closed before a byte is read: only the solver launched here may talk.
+        logMessage(LOG_WARN,
+                   "refused a connection from %s: it does not come from this machine, where the "
+                   "launched solver runs",
                    getXSocketRemoteAddress(linkState.socket));
         closeXSocket(linkState.socket);
     }
@@ -138,7 +145,8 @@ int startLink(void) {
     }
     linkState.replyTimeout = settings.timeout;
     linkState.pipeline = settings.pipeline;
-    if (strcmp(settings.host, LINK_DEFAULT_HOST) == 0) {
+    linkState.connectMode = strcmp(settings.host, LINK_DEFAULT_HOST) != 0;
+    if (!linkState.connectMode) {
         if (launchSolver(settings.port, linkVersion(&settings))) return 1;
         return startFailed("unable to start server");
     }

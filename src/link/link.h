@@ -31,6 +31,9 @@ int connectToSolver(uint16_t port, const char* host);
 int sendHandshake(void);
 // body: the reply text, NUL-terminated.
 int checkHandshakeReply(const char* body);
+// 1 when the last start reached a solver that listens (connect mode), 0
+// when it launched one.
+int linkConnectMode(void);
 // Bounds the wait for a launched solver; 30 seconds unless changed.
 void setLinkAcceptTimeout(int32_t seconds);
 // Why the last start failed, in one line for the user, when the link knows

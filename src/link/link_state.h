@@ -18,6 +18,9 @@ struct LinkState {
     // The call sent ahead whose return is still on its way (0: none). It
     // is the next frame the solver sends, after the returns already awaited.
     uint16_t aheadId;
+    // The last start reached a solver that listens (connect mode) rather
+    // than launching one.
+    int32_t connectMode;
 };
 
 extern LinkState linkState;

@@ -11,6 +11,13 @@ namespace {
 
 FILE* logFile = nullptr;
 int threshold = 1; // lines above this level are written
+LogObserver observer = nullptr;
+
+void tellObserver(int level, const char* format, va_list args) {
+    char text[1024];
+    vsnprintf(text, sizeof text, format, args);
+    observer(level, text);
+}
 
 const char* levelTag(int level) {
     switch (level) {
@@ -37,8 +44,14 @@ void writeLine(FILE* out, const char* tag, const char* format, va_list args) {
 } // namespace
 
 void logMessage(int level, const char* format, ...) {
-    if (level <= threshold) return;
     if (!format) format = "";
+    if (observer) {
+        va_list seen;
+        va_start(seen, format);
+        tellObserver(level, format, seen);
+        va_end(seen);
+    }
+    if (level <= threshold) return;
     const char* tag = levelTag(level);
 
     // The arguments are consumed once per output; each pass needs its own copy.
@@ -50,6 +63,10 @@ void logMessage(int level, const char* format, ...) {
     if (logFile) writeLine(logFile, tag, format, again);
     va_end(again);
     va_end(args);
+}
+
+void setLogObserver(LogObserver fn) {
+    observer = fn;
 }
 
 void setLogLevel(int n) {

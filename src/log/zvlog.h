@@ -11,6 +11,10 @@ enum { LOG_TRACE = 0, LOG_DEBUG = 1, LOG_INFO = 2, LOG_WARN = 3, LOG_ERROR = 4 }
 #endif
 
 void logMessage(int level, const char* format, ...) ZV_PRINTF_LIKE(2, 3);
+// A program that checks a link with the block's own code sees every message,
+// whatever the level written, as one formatted line (no tag). Null: none.
+typedef void (*LogObserver)(int level, const char* text);
+void setLogObserver(LogObserver fn);
 void setLogLevel(int n); // levels n and above are written
 int openLog(const char* path);
 void closeLog(void);

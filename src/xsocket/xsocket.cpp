@@ -444,7 +444,12 @@ int acceptXSocket(XSocket* server, XSocket* client) {
 }
 
 int isXSocketPeerLocal(const XSocket* s) {
-    return s->remoteAddress.sin_addr.s_addr == s->localAddress.sin_addr.s_addr;
+    const uint32_t peer = s->remoteAddress.sin_addr.s_addr;
+    // The whole loopback network: a host name may resolve to 127.0.1.1 while
+    // the connection to it comes from 127.0.0.1.
+    if ((ntohl(peer) >> 24) == 127) return 1;
+    // One of this machine's other addresses connects from itself.
+    return peer == s->localAddress.sin_addr.s_addr;
 }
 
 // ---- time limits ----

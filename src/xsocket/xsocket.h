@@ -85,7 +85,7 @@ int connectXSocketToHost(XSocket* s, const char* host, uint16_t port, const uint
 int listenXSocket(XSocket* s, int backlog);
 int acceptXSocket(XSocket* server, XSocket* client);
 // Whether an accepted connection comes from this machine: its peer's
-// address is the one it was accepted on.
+// address is a loopback one (127.0.0.0/8) or the one it was accepted on.
 int isXSocketPeerLocal(const XSocket* s);
 
 // Time limits.

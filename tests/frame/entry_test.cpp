@@ -145,6 +145,15 @@ TEST_F(FrameSizesCall, CommandLineCallSizesAStandAloneSimStructAndReturnsTheReco
     EXPECT_EQ(v[SS_SIZES_CHECKSUM0], 4294967295.0); // an unsigned word
     EXPECT_EQ(v[SS_SIZES_VERSION], 5200229.0);
     EXPECT_EQ(v[SS_SIZES_FLAGS], 8193.0); // the block's flag and the sizes-call flag
+    // Nobody else reads the error status on this road: it is shown as a
+    // warning, as is a parameter count that sizing did not take.
+    EXPECT_EQ(out, "Warning: F*** from the block\n");
+    fakeblock::onSizes = [](SimStruct* S) { ssSetNumSFcnParams(S, 6); };
+    out.clear();
+    ASSERT_TRUE(
+        sizesCall(0, {empty.get(), empty.get(), empty.get(), zero.get(), model.get()}, &sizes).ok);
+    EXPECT_EQ(out, "Warning: zelvanesl61 takes 6 dialog parameters after the flag (Model, "
+                   "Product, Simulation Duration Source, Timestep, Inputs, Outputs), not 1\n");
 }
 
 TEST_F(FrameSizesCall, SimulinksSimStructComesOnlyFromAWellFormedXAndItsOwnName) {
@@ -243,6 +252,17 @@ TEST_F(FrameDispatch, OutputsSeeTheMinorStepMarkerAndGuardedMethodsNeedTheirSlot
     EXPECT_EQ(flag(105), "mdlUpdate");
     S.methods2 = nullptr; // without a second table its flags end with their texts
     EXPECT_EQ(flag(132), "! Unexpected call to mdlSetDefaultPortDataTypes");
+
+    // Through a dispatch without a negative nlhs (Octave's) the SimStruct
+    // comes in x; without it, or with another name there, the flag is refused.
+    fakeblock::reset();
+    ArrayPtr x = column(addressOf(&S), kStamp), f = makeScalar(104);
+    S.sizes[SS_SIZES_CALL_ARG] = -2;
+    EXPECT_TRUE(call(0, x.get(), f.get()).ok);
+    ASSERT_EQ(fakeblock::calls.size(), 1u);
+    EXPECT_EQ(fakeblock::calls[0].method + std::to_string(fakeblock::calls[0].tid), "mdlOutputs-2");
+    S.modelName = "other";
+    EXPECT_EQ(call(0, x.get(), f.get()).error, "Invalid flag passed to " + kName);
 }
 
 TEST_F(FrameDispatch, MalformedCallbackCallsOnlySetTheStatus) {

@@ -17,8 +17,8 @@ function failed = zv_octave_checks(models, zvsim)
   fclose(fid);
   cd(scratch);
   unwind_protect
-    groups = {@sizes_call, @width_notices, @missing_file, @sizes_errors, @runs, ...
-              @() hosts_agree(zvsim)};
+    groups = {@sizes_call, @width_notices, @sizing_warnings, @sizes_errors, @runs, ...
+              @left_up_links, @() hosts_agree(zvsim)};
     for g = 1:numel(groups)
       % A group that breaks off counts as a failure; the others still run.
       try
@@ -99,14 +99,25 @@ function width_notices()
   end
 end
 
-function missing_file()
-  lastwarn('');
-  p = params('nosuchmodel', 2, 3);
-  evalc('s = zelvanesl61([], [], [], 0, p{:});');
-  want = ["block 'zelvanesl61': No ZV data file specified or specified ZV data file ", ...
-          "does not exist in the working folder\n."];
-  check(strcmp(lastwarn(), want), 'missing file: the warning through mexWarnMsgTxt', lastwarn());
-  check(s(20) == 5200229 && isequal(s([3 4]), [1; 1]), 'missing file: the sizes still come back');
+function sizing_warnings()
+  % From the command line the sizes still come back; what went wrong is a
+  % warning: the missing file (named, with the folder), or the error status.
+  where = sprintf("\nData file: nosuchmodel.dat\nWorking folder: %s", pwd);
+  cases = {
+    'nosuchmodel', 0.1, {}, ["block 'zelvanesl61': No ZV data file specified or specified ", ...
+                             "ZV data file does not exist in the working folder\n." where]
+    'simple', NaN, {}, "F*** Parameter 'Timestep' must be a real positive scalar number."
+    'simple', 0.1, {7}, ["zelvanesl61 takes 6 dialog parameters after the flag (Model, ", ...
+                         "Product, Simulation Duration Source, Timestep, Inputs, Outputs), not 7"]
+  };
+  for i = 1:rows(cases)
+    [model, step, more, want] = cases{i, :};
+    lastwarn('');
+    p = [{model, 'ZVPRO', 'SIMULINK', step, 2, 3}, more];
+    evalc('s = zelvanesl61([], [], [], 0, p{:});');
+    check(strcmp(lastwarn(), want), ['sizing warning: ' model], lastwarn());
+    check(s(20) == 5200229, ['sizing warning: the sizes still come back: ' model]);
+  end
 end
 
 function sizes_errors()
@@ -188,7 +199,8 @@ function runs()
               mat2str(r.y));
       end
     else
-      prefix = 'zvgateway: ';
+      % The block raised it, in a call Octave dispatched to it by name.
+      prefix = 'zelvanesl61: ';
       check(strncmp(msg, prefix, numel(prefix)) && strcmp(msg(numel(prefix) + 1:end), errWant), ...
             [what 'ends the call with the hint'], msg);
     end
@@ -196,6 +208,36 @@ function runs()
       check(!isempty(strfind(out, texts{k})), [what 'prints ' strtrim(texts{k}(1:min(end, 40)))], out);
     end
   end
+  unsetenv('ZELVANE_FAULTS');
+end
+
+function left_up_links()
+  % A start that fails with the link up (the solver calls back instead of
+  % answering): unloading the block ends that link with the close frame,
+  % whether the user clears it or runs errstop61, which also stops the model.
+  global zvgateway_stop
+  setenv('ZELVANE_FAULTS', 'call-back=DATEXIST');
+  p = {'simple', 'ZVPRO', 'SIMULINK', 0.1, -1, -1};
+  enders = {'clear zelvanesl61', 'errstop61(''zvdemo.slx'')'};
+  for k = 1:numel(enders)
+    if exist('screen.zv', 'file')
+      delete('screen.zv');
+    end
+    evalc('try, zvgateway(which(''zelvanesl61''), p, 1.0, []); catch, end');
+    eval([enders{k} ';']);
+    closed = false;
+    for wait = 1:100
+      closed = exist('screen.zv', 'file') && !isempty(strfind(fileread('screen.zv'), ...
+                                                              'Link closed by the block.'));
+      if closed
+        break;
+      end
+      pause(0.1);
+    end
+    check(closed, ['left up: ' enders{k} ' sends the close frame']);
+  end
+  check(strcmp(zvgateway_stop, 'zvdemo SimulationCommand stop'), 'errstop61 stops the model', ...
+        zvgateway_stop);
   unsetenv('ZELVANE_FAULTS');
 end
 

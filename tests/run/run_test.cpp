@@ -3,6 +3,7 @@
 #include "run/run_support.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <thread>
@@ -161,28 +162,29 @@ TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
          "ERROR: no answer to ZVUPDATE within 1 s (TIMEOUT in zvlink.prm); taking the solver "
          "as lost"},
 #ifndef _WIN32 // signals sent from outside: POSIX only
-        // Two at once, as a process group gets them, are one: the run ends in order.
+        // Two at once, as a process group gets them, are one: the run ends in
+        // order, and a call still waiting after 2 s is named.
         {"two SIGINTs together",
          "",
-         "stall=2@ZVUPDATE:3",
+         "stall=4@ZVUPDATE:3",
          {SIGINT, SIGINT},
          130,
          "zvsim: Ctrl-C: the run ends once the block's mdlOutputs returns; it waits for the "
          "solver. A second Ctrl-C abandons the run.\n",
          3},
+        // One SIGTERM gives a stalled call up: no third row.
         {"SIGTERM",
          "",
-         "stall=2@ZVUPDATE:3",
+         "stall=30@ZVUPDATE:3",
          {SIGTERM},
          143,
-         "zvsim: the run was interrupted with SIGTERM at t = 0.2 s (3 sample hits).",
-         3},
+         "zvsim: the run was interrupted with SIGTERM at t = 0.2 s (2 sample hits)."},
         {"second Ctrl-C",
          "",
          "stall=30@ZVUPDATE:3",
          {SIGINT, 0, SIGINT},
          130,
-         "zvsim: Ctrl-C again: abandoning the run."},
+         "zvsim: Ctrl-C again: abandoning the run while the block's mdlOutputs waits"},
 #endif
     };
     for (const auto& c : cases) {
@@ -262,6 +264,7 @@ TEST_F(ZvRun, PipelinedRunsLeaveTheSameResultsByteForByte) {
 
 TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
     dir.file("v60.dat", demoModel("ZVSOLVER:VERSION=6.1", "ZVSOLVER:VERSION=6.0"));
+    const std::string folder = std::filesystem::path(dir.path()).parent_path().string();
     struct Refusal {
         std::vector<std::string> args; // model, product, source: the summary's
         std::string error;             // after the start summary
@@ -278,16 +281,26 @@ TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
          "used.\n",
          129},
         {opts("absent", "ZVDEMO", "SIMULINK", "1"),
-         "F*** Specified ZV data file does not exist in the working folder.\n", true, true, REFUSED,
+         "F*** Specified ZV data file does not exist in the working folder.\nData file: "
+         "absent.dat\nWorking folder: *\n",
+         true, true, REFUSED,
          "Warning: block 'absent/Zelvane': No ZV data file specified or specified ZV data file "
-         "does not exist in the working folder\n.\n",
-         1, 1},
+         "does not exist in the working folder\n.\nData file: absent.dat\nWorking folder: *\n",
+         1, 1, "",
+         "zvsim: the solver found no absent.dat in " + folder +
+             ": the block's Model parameter (--model absent) names absent.dat there; run zvsim "
+             "in the folder that holds it.\n"},
         {opts("tank", "ZVOTHER", "SIMULINK", "1"),
          "F*** Specified product code does not match with the one that was used to create the "
-         "specified ZV data file.\n"},
+         "specified ZV data file.\nData file: tank.dat\nWorking folder: *\n",
+         true, true, REFUSED, "", 2, 3, "",
+         "zvsim: tank.dat in " + folder +
+             " was made with the product code ZVDEMO, not ZVOTHER: give --product ZVDEMO (the "
+             "block's Product parameter).\n"},
         {opts("v60", "ZVDEMO", "SIMULINK", "1"),
          "F*** Specified ZV data file has not been created by a Zelvane v6.1 product. This "
-         "S-function supports only v6.1 ZV data files.\n"},
+         "S-function supports only v6.1 ZV data files.\nData file: v60.dat\nWorking folder: "
+         "*\n"},
         {opts("tank", "ZVDEMO", "ZELVANE", "10"),
          "F*** When Simulation Duration is chosen from ZELVANE, it must be less than the "
          "Simulink Stop Time.\n\n"},
@@ -305,7 +318,7 @@ TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
         Finished r =
             zvsim(args, {{"ZVIHOME", c.zvihome ? ZVTEST_ZVIHOME : std::optional<std::string>()}});
         EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_EQ(commandWindow(r.out),
+        EXPECT_EQ(zvtest::maskedFolders(commandWindow(r.out)),
                   c.before +
                       startSummary(c.args[1], c.args[3], c.args[5], "0.100000", c.nIn, c.nOut) +
                       blockError(c.args[1], c.error) + c.end + c.advice +
@@ -398,6 +411,12 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     EXPECT_EQ(commandWindow(r.out),
               TANK_SUMMARY_MODE1 + NOTICE_GREATER + COMPLETED +
                   "zvsim: the run reached its stop time, t = 0.5 s (6 sample hits).\n");
+    // A data file the solver does not find: it looked in its own folder.
+    r = zvsim(opts("absent", "ZVDEMO", "SIMULINK", "0.5"), {{"ZVIHOME", std::nullopt}});
+    EXPECT_NE(r.out.find("Data file: absent.dat\nA solver that listens for the block reads the "
+                         "data file from its own working folder"),
+              std::string::npos)
+        << r.out;
     solver.stop();
     const std::string screen = dir.read("screen.zv");
     EXPECT_NE(screen.find("Block connected"), std::string::npos) << screen;
@@ -417,6 +436,60 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
         << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
 }
+
+#ifdef ZVTEST_ZVDOCTOR
+// zvdoctor in the model's folder passes on the demo's installation and names
+// the fault of each broken one.
+TEST_F(ZvRun, ZvdoctorNamesTheFaultOfEachBrokenInstallation) {
+    std::ifstream in(ZVTEST_BLOCK, std::ios::binary);
+    std::string block((std::istreambuf_iterator<char>(in)), {});
+    for (size_t at = block.find("libmex."); at != std::string::npos; at = block.find("libmex."))
+        block[at + 5] = 'z'; // a library no machine has
+    std::ofstream(dir.path("gone.mex"), std::ios::binary) << block;
+    struct Case {
+        std::vector<std::string> args;
+        std::string prm;
+        std::vector<EnvChange> env;
+        std::vector<std::string> says; // in this order
+    } cases[] = {
+        {{"--model", "tank", "--product", "ZVDEMO"},
+         "",
+         {},
+         {"[ ok ] launch: the solver started", "[ ok ] handshake",
+          "[ ok ] DATEXIST: the solver "
+          "finds tank.dat",
+          "[ ok ] close: SLCLOSE, CHECKBACK and the close frame", "all checks passed"}},
+        {{}, "VERSION=9.9\n", {}, {"[FAIL] no solver for version 9.9", "(installed: 6.1.0)"}},
+        {{"--wait", "1"},
+         "",
+         {{"ZELVANE_FAULTS", "exit=3"}},
+         {"[FAIL] launch: the solver did not connect back", "fix: run the solver by hand"}},
+        {{"--mex", dir.path("gone.mex")},
+         "",
+         {},
+         {"[FAIL] gone.mex needs libraries", "libmez.", "[FAIL] gone.mex does not load"}},
+        {{},
+         "HOST=127.0.0.1\nPORT=abc\nPROT=1234\n",
+         {},
+         {"[FAIL] zvlink.prm: 3 lines read; launch mode", "Skipping unknown attribute: PROT",
+          "HOST=127.0.0.1 without a usable PORT"}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.says.front());
+        dir.file("zvlink.prm", c.prm);
+        c.args.insert(c.args.begin(), ZVTEST_ZVDOCTOR);
+        c.env.insert(c.env.begin(), CLEAN_ENV.begin(), CLEAN_ENV.end());
+        const Finished r = runChild(c.args, dir.path(), c.env);
+        EXPECT_EQ(r.status, &c == &cases[0] ? 0 : 1) << r.out << r.err;
+        size_t at = 0;
+        for (const std::string& text : c.says)
+            if ((at = r.out.find(text, at)) == std::string::npos) {
+                ADD_FAILURE() << text << " not in\n" << r.out;
+                break;
+            }
+    }
+}
+#endif
 
 // Runs side by side, each in its own folder with its own solver on a port
 // of the system's choosing, as a parameter sweep starts them.

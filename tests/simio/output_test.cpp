@@ -67,13 +67,14 @@ TEST(SimioCsvOut, TinyRunExactText) {
     TempDir dir;
     CsvWriter w;
     std::string err;
-    ASSERT_TRUE(w.open(dir.path("run.csv"), 2, 1, err)) << err;
+    // A name given for a column replaces its default, quoted when it must be.
+    ASSERT_TRUE(w.open(dir.path("run.csv"), 2, 1, err, {"", "", "level, \"m\""})) << err;
     double u0[] = {0.1, -2.5}, y0[] = {1e-7};
     double u1[] = {1.0 / 3.0, NAN}, y1[] = {-INFINITY};
     EXPECT_TRUE(w.write(0.0, u0, y0));
     EXPECT_TRUE(w.write(3 * 0.1, u1, y1)); // the sample time, not the sum's last bits
     ASSERT_TRUE(w.close(err)) << err;
-    EXPECT_EQ(readFile(dir.path("run.csv")), "time,u1,u2,y1\n"
+    EXPECT_EQ(readFile(dir.path("run.csv")), "time,u1,u2,\"level, \"\"m\"\"\"\n"
                                              "0,0.1,-2.5,1e-07\n"
                                              "0.3,0.3333333333333333,nan,-inf\n");
 
@@ -216,14 +217,18 @@ TEST(SimioSvg, DiscreteSignalsReadAsAReportNeedsThem) {
     }
     EXPECT_EQ(colours.size(), 4u);
 
-    // 128 by 128: the legends wrap below their panels instead of widening the picture.
+    // 128 by 128: panels of 16 lines, each labelled with the elements it
+    // shows, its legend beside it and no wider than the plot.
     RunPlot wide(128, 128);
     std::vector<double> v(128, 1.0);
     wide.add(0, v.data(), v.data());
     const std::string big = wide.render("wide");
     EXPECT_TRUE(wellFormed(big));
     EXPECT_EQ(legendTexts(big).size(), 256u);
+    EXPECT_EQ(countOf(big, "<g class=\"panel\">"), 16u);
+    for (const char* label : {">inputs 1-16<", ">inputs 113-128<", ">outputs 17-32<"})
+        EXPECT_NE(big.find(label), std::string::npos) << label;
     ASSERT_TRUE(std::regex_search(big, m, std::regex("<svg [^>]* width=\"([0-9]+)\"")));
-    EXPECT_LE(std::stoi(m[1]), 1000);
+    EXPECT_LE(std::stoi(m[1]), 80 + 800 + 16 + 800 + 12);
     if (const char* keep = std::getenv("ZVTEST_KEEP_SVG")) zvtest::writeFile(keep, big);
 }

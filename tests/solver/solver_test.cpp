@@ -235,6 +235,12 @@ TEST(SolverCommandLine, RefusesWhatItCannotUse) {
         {{"ZVlink", "-i:70000"}, nullptr, "bad port in -i:70000"},
         {{"--lisen", "0"}, nullptr, "unexpected argument --lisen; did you mean --listen?"},
         {{"--listen"}, nullptr, "--listen needs a PORT"},
+        {{"--listen", "0", "--replay", "r", "--tolerance", "-1"},
+         nullptr,
+         "--tolerance takes a relative tolerance of 0 or more, not -1"},
+        {{"--listen", "0", "--replay", "r", "--fault", "drop"},
+         nullptr,
+         "--fault does not go with --replay"},
     };
     for (const Case& k : cases) {
         Child p(

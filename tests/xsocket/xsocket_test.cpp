@@ -173,12 +173,23 @@ TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
 }
 
 // An accepted connection knows the address it came in on, which tells a
-// peer on this machine from one elsewhere.
+// peer on this machine (any loopback address, or the one accepted on) from
+// one elsewhere.
 TEST_F(XSocketPairTest, AcceptedSideTellsALocalPeer) {
     EXPECT_EQ(server->localAddress.sin_addr.s_addr, loopback);
-    EXPECT_TRUE(isXSocketPeerLocal(server));
-    server->remoteAddress.sin_addr.s_addr = htonl(0x0A000001); // 10.0.0.1
-    EXPECT_FALSE(isXSocketPeerLocal(server));
+    const struct {
+        uint32_t local, peer;
+        bool isLocal;
+    } cases[] = {{0x7F000001, 0x7F000001, true},  {0x7F000101, 0x7F000001, true},
+                 {0xC0A80105, 0x7F000001, true},  {0xC0A80105, 0xC0A80105, true},
+                 {0x7F000001, 0x0A000001, false}, {0xC0A80105, 0xC0A80106, false},
+                 {0x7F000001, 0x80000001, false}};
+    for (const auto& c : cases) {
+        server->localAddress.sin_addr.s_addr = htonl(c.local);
+        server->remoteAddress.sin_addr.s_addr = htonl(c.peer);
+        EXPECT_EQ(isXSocketPeerLocal(server) != 0, c.isLocal)
+            << std::hex << c.local << " " << c.peer;
+    }
 }
 
 TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {

@@ -1,10 +1,12 @@
 // zvtrace: frames decoded from recorded bytes, and the program between a
 // client (or the block) and the stand-in solver, which must see exactly the
-// bytes they would see without it.
+// bytes they would see without it; and its recordings, which the stand-in
+// solver plays back to the same ending.
 #include <algorithm>
 #include <sstream>
 
 #include "decode.h"
+#include "recording.h"
 #include "support/process.h"
 
 using namespace zvproc;
@@ -230,7 +232,6 @@ TEST(TraceRelay, BothEndsSeeWhatTheyWouldWithoutItUnderEveryFault) {
           "call      SLCZVPWR#15 i:D=0.1 i:<D[2]={1,0} b:I=-1 b:I=0",
           "return    SLCZVPWR#15 b:I=-1 b:I=1", "return    ZVUPDATE#14 o:<D[3]={0.36",
           "call      SLCLOSE#16 i:I=0", "return    CHECKBACK#17", "block>solver close"}},
-        {{"byte-by-byte"}, {"return    SLZVIMAN#12 o:D=10", "return    CHECKBACK#17"}},
         {{"refuse-handshake=NO"},
          {"solver>block handshake \"NO\"", "lost      (the solver closed the connection)"}},
         {{"drop=SLOPEN"},
@@ -255,18 +256,63 @@ TEST(TraceRelay, BothEndsSeeWhatTheyWouldWithoutItUnderEveryFault) {
         ListeningSolver solver(dir.path(), args);
         ASSERT_NE(solver.port, 0) << solver.out;
         const Bytes direct = script(solver.port);
-        Tracer tracer(dir.path(), solver.port);
+        Tracer tracer(dir.path(), solver.port, {"--record", dir.path("run.rec")});
         ASSERT_NE(tracer.port, 0) << tracer.out;
         const Bytes traced = script(tracer.port);
         EXPECT_EQ(traced, direct);
         EXPECT_GT(traced.size(), 8u);
         const std::string trace = tracer.trace();
+        // The recording alone plays the solver to the same ending.
+        Child replay(zelvane({"--replay", dir.path("run.rec"), "--listen", "0"}), dir.path(), {},
+                     dir.path("replay.txt"));
+        const uint16_t replayPort = listeningPort(replay);
+        ASSERT_NE(replayPort, 0) << dir.read("replay.txt");
+        EXPECT_EQ(script(replayPort), direct);
+        EXPECT_EQ(replay.wait(), 0) << dir.read("replay.txt");
         size_t at = 0;
         for (const std::string& line : c.lines) {
             const size_t found = trace.find(line, at);
             EXPECT_NE(found, std::string::npos) << line << "\n" << trace;
             if (found != std::string::npos) at = found;
         }
+    }
+}
+
+// Refused before it listens, so no block ever meets half a recording.
+TEST(TraceReplay, RecordingsThatCannotBeReplayedAreRefusedWithTheReason) {
+    const std::string head = "{\"format\":\"zelvane-link-recording\",\"version\":1,"
+                             "\"catalogue\":\"" +
+                             zvtrace::catalogueVersion() + "\",\"pipeline\":null}\n";
+    const std::string hello =
+        "{\"link\":1,\"n\":1,\"direction\":\"block>solver\",\"kind\":"
+        "\"handshake\",\"bytes\":\"000000010000000f5a56497c4c494e4b7c5645523a3100\"}\n";
+    const std::string ok = "{\"link\":1,\"n\":2,\"direction\":\"solver>block\",\"kind\":"
+                           "\"handshake\",\"bytes\":\"00000002000000034f4b00\"}\n";
+    const std::string end = "{\"link\":1,\"end\":\"link ended\",\"frames\":2}\n";
+    struct Case {
+        std::string text, said;
+    } cases[] = {
+        {"", "is empty"},
+        {head + hello + ok,
+         "is truncated: link 1 stops after 2 frames without the line that ends it"},
+        {head + hello + ok + end.substr(0, 20), "line 4: the line is cut short"},
+        {"{\"format\":\"zelvane-link-recording\",\"version\":2}\n" + hello + ok + end,
+         "line 1: a recording of format version 2; this program reads version 1"},
+        {head + hello + ok.substr(0, ok.size() - 5) + "\"}\n" + end,
+         "line 3: the frame holds 2 body bytes, its header says 3"},
+        {head + hello + end, "line 3: the link's end counts other frames than the 1 recorded"},
+        {head + "{\"link\":1,\"n\":1,\n" + end, "line 2: not a JSON object"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        zvtest::TempDir dir;
+        dir.file("run.rec", c.text);
+        const Finished r = runChild(zelvane({"--replay", dir.path("run.rec"), "--listen", "0"}),
+                                    dir.path(), {}, {}, 20);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("zelvane: cannot replay "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     }
 }
 
@@ -340,6 +386,99 @@ TEST(TraceRelay, StandsInForTheSolverTheBlockLaunches) {
     EXPECT_NE(trace.find("solver>block return    CHECKBACK#17"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("MALFORMED"), std::string::npos) << trace;
     EXPECT_TRUE(dir.eventually("screen.zv", "Link closed by the block."));
+}
+
+// A run recorded through the trace the block launches, then replayed by the
+// stand-in solver from the recording alone: the same ending, or the first
+// call that differs named.
+TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
+    auto demo = [](const std::string& input1, const std::string& product = "ZVDEMO") {
+        return std::vector<std::string>{
+            ZVTEST_ZVSIM, "--model", "tank",           "--product", product,
+            "--timestep", "0.1",     "--stop-time",    "12",        "--input",
+            input1,       "--input", "2=step:4,0,1.5", "--csv",     "run.csv"};
+    };
+    const std::string asRecorded = "1=step:1,0,1";
+    const std::string clean = "0 differences\n";
+    struct Case {
+        std::string what, prm, faults, product = "ZVDEMO";
+        bool connect;                       // zelvane --replay --listen, else launched by the block
+        std::string replayPrm, replayInput; // as recorded when empty
+        std::vector<EnvChange> replayEnv;
+        std::string said;       // in replay.txt (connect mode: its standard error)
+        bool sameEnding = true; // command window and exit status as recorded
+    } cases[] = {
+        // clang-format off
+        {"demo: the solver ends the run", "", "", "ZVDEMO", false, "", "", {},
+         "replay summary: 205 calls matched, 0 differences\n"},
+        {"demo, connect mode", "", "", "ZVDEMO", true, "", "", {},
+         "replay summary: 205 calls matched, 0 differences\n"},
+        {"pipelined", "PIPELINE=1\n", "", "ZVDEMO", false, "PIPELINE=1\n", "", {}, clean},
+        {"dropped link", "", "drop=SLCZVPWR:5", "ZVDEMO", false, "", "", {}, clean},
+        {"cut in the middle of a return", "", "cut=ZVUPDATE:5", "ZVDEMO", false, "", "", {}, clean},
+        {"refused data file", "", "", "ZVOTHER", false, "", "", {}, clean},
+        {"input changed at t = 0.5", "", "", "ZVDEMO", false, "", "1=step:0.5,0,1", {},
+         "difference at call 15, step 6 (t = 0.5), SLCZVPWR, field inputs[0]: recorded 0, sent 1\n"
+         "replay summary: 14 calls matched, 1 difference\n", false},
+        {"--continue", "", "", "ZVDEMO", false, "", "1=step:0.5,0,1", {{"ZELVANE_REPLAY_CONTINUE", "1"}},
+         "difference at call 23, step 10 (t = 0.9), SLCZVPWR, field inputs[0]: recorded 0, sent 1\n"
+         "replay summary: 200 calls matched, 5 differences\n"},
+        {"within the tolerance", "", "", "ZVDEMO", false, "", "1=step:1,0,1.0000001",
+         {{"ZELVANE_REPLAY_TOLERANCE", "1e-6"}},
+         "SLCZVPWR inputs: largest relative difference within the tolerance 9.9"},
+        {"recorded with PIPELINE=1, replayed without", "PIPELINE=1\n", "", "ZVDEMO", false, "", "", {},
+         "replay refused: the recording was made with PIPELINE=1, and the block runs without it: "
+         "put PIPELINE=1 in the block's zvlink.prm\n", false},
+        {"recorded without PIPELINE=1, replayed with it", "", "", "ZVDEMO", true, "PIPELINE=1\n", "", {},
+         "replay refused: the recording was made without PIPELINE=1, and the block runs with it: "
+         "take PIPELINE=1 out of the block's zvlink.prm\n", false},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DemoFolder dir;
+        dir.file("zvlink.prm", c.prm);
+        const Finished recorded = runChild(demo(asRecorded, c.product), dir.path(),
+                                           {{"ZVIHOME", std::string(ZVTEST_TRACEHOME)},
+                                            {"ZVTRACE_SOLVER", std::string(ZVTEST_ZELVANE)},
+                                            {"ZVTRACE_RECORD", dir.path("run.rec")},
+                                            {"ZELVANE_FAULTS", c.faults},
+                                            {"ZVIDEBUG", std::nullopt}});
+        ASSERT_FALSE(recorded.timedOut);
+        const std::string csv = dir.read("run.csv");
+        std::remove(dir.path("run.csv").c_str());
+        dir.file("zvlink.prm", c.replayPrm);
+        std::unique_ptr<Child> replay;
+        if (c.connect) {
+            replay = std::make_unique<Child>(
+                zelvane({"--replay", dir.path("run.rec"), "--listen", "0"}), dir.path(),
+                std::vector<EnvChange>{}, dir.path("replay.txt"));
+            const uint16_t port = listeningPort(*replay);
+            ASSERT_NE(port, 0) << dir.read("replay.txt");
+            dir.file("zvlink.prm",
+                     c.replayPrm + "HOST=127.0.0.1\nPORT=" + std::to_string(port) + "\n");
+        }
+        std::vector<EnvChange> env = {{"ZVIHOME", std::string(ZVTEST_ZVIHOME)},
+                                      {"ZELVANE_REPLAY", dir.path("run.rec")},
+                                      {"ZELVANE_FAULTS", std::nullopt},
+                                      {"ZVIDEBUG", std::nullopt}};
+        env.insert(env.end(), c.replayEnv.begin(), c.replayEnv.end());
+        const Finished replayed = runChild(
+            demo(c.replayInput.empty() ? asRecorded : c.replayInput, c.product), dir.path(), env);
+        ASSERT_FALSE(replayed.timedOut);
+        if (replay) {
+            EXPECT_EQ(replay->wait(), c.sameEnding ? 0 : 1);
+        }
+        // Its report is in the block's folder once the block has its ending.
+        EXPECT_TRUE(dir.eventually("replay.txt", c.said)) << dir.read("replay.txt");
+        if (c.sameEnding) {
+            EXPECT_EQ(replayed.status, recorded.status);
+            EXPECT_EQ(replayed.out, recorded.out);
+            EXPECT_EQ(dir.read("run.csv") == csv, c.replayInput.empty());
+        } else {
+            EXPECT_EQ(replayed.status, 1) << replayed.out;
+        }
+    }
 }
 
 #endif

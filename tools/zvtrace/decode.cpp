@@ -311,6 +311,12 @@ void FrameParser::complete(double time, std::vector<Event>& out) {
         e.raw = rawHead_;
     }
     e.rawCut = e.raw.size() < size_t(8 + std::max<int64_t>(length_, 0));
+    if (keep_) {
+        e.bytes.assign(header_, header_ + 8);
+        e.bytes.insert(e.bytes.end(), body_.begin(), body_.end());
+    } else if (length_ <= 0) {
+        e.bytes.assign(header_, header_ + 8);
+    }
     out.push_back(std::move(e));
     headerHave_ = 0;
     body_.clear();
@@ -334,14 +340,18 @@ Event FrameParser::end(double time, const std::string& why) const {
     if (headerHave_ > 0 && headerHave_ < 8) {
         e.problem = "the stream ended after " + std::to_string(headerHave_) + " bytes of a header";
         e.raw.assign(header_, header_ + headerHave_);
+        e.bytes = e.raw;
     } else if (headerHave_ == 8 && length_ != INT64_MAX) {
         e.problem = "the stream ended inside a frame with byte flag " + std::to_string(flag_) +
                     ": " + std::to_string(bodyHave_) + " of " + std::to_string(length_) +
                     " body bytes came";
         e.raw = keep_ ? std::vector<unsigned char>(header_, header_ + 8) : rawHead_;
-        if (keep_)
+        if (keep_) {
             e.raw.insert(e.raw.end(), body_.begin(),
                          body_.begin() + std::min(body_.size(), kRawLimit - 8));
+            e.bytes.assign(header_, header_ + 8);
+            e.bytes.insert(e.bytes.end(), body_.begin(), body_.end());
+        }
     }
     return e;
 }

@@ -44,6 +44,9 @@ struct Event {
     std::string problem; // why the frame is malformed; empty when it is not
     std::vector<unsigned char> raw;
     bool rawCut = false; // raw holds only the first bytes of a long frame
+    // The whole frame as it travelled (a "lost" event: what came of the frame
+    // the stream ended in); empty for a frame too long to keep.
+    std::vector<unsigned char> bytes;
 };
 
 // Bodies up to this size are decoded; longer ones are passed on unread.

@@ -7,12 +7,14 @@
 #include <string>
 
 #include "link/link.h"
+#include "link/settings.h"
+#include "log/zvlog.h"
 #include "relay.h"
 #include "xsocket/xsocket.h"
 
 namespace {
 
-const char VERSION[] = "zvtrace 6.1.0\n";
+const char VERSION[] = "zvtrace " ZV_VERSION "\n";
 
 const char USAGE[] =
     "Usage: zvtrace --listen PORT --to HOST:PORT [options]\n"
@@ -35,6 +37,8 @@ const char USAGE[] =
     "  --raw             add each frame's bytes in hex (at most 4096 per frame)\n"
     "  --jsonl FILE      also write each frame as one JSON object per line\n"
     "  --output FILE     the text lines to FILE instead of standard output\n"
+    "  --record FILE     also record every frame whole, for zelvane --replay (JSON\n"
+    "                    lines, flushed per frame; see the README)\n"
     "  --version, --help\n"
     "\n"
     "Launch mode: the block starts $ZVIHOME/v<version>/Zelvane/bin/zelvane. Make\n"
@@ -42,7 +46,8 @@ const char USAGE[] =
     "ZVIHOME pointing there), and name the real solver in ZVTRACE_SOLVER. zvtrace\n"
     "then starts the solver itself and traces into ZVTRACE_OUTPUT (default\n"
     "zvtrace.txt in the working folder, \"-\" for standard output); ZVTRACE_JSONL\n"
-    "names a JSON lines file, ZVTRACE_RAW=1 adds the bytes.\n"
+    "names a JSON lines file, ZVTRACE_RAW=1 adds the bytes, ZVTRACE_RECORD names\n"
+    "a recording (as --record; the PIPELINE setting comes from zvlink.prm there).\n"
     "\n"
     "Exit status: 0 done, 1 a link could not be set up, 2 a usage error.\n";
 
@@ -56,7 +61,7 @@ struct Options {
     std::string host;
     int port = -1;
     bool once = false, raw = false;
-    std::string jsonl, output;
+    std::string jsonl, output, record;
 };
 
 bool parsePort(const std::string& text, int* port) {
@@ -205,7 +210,8 @@ int main(int argc, char** argv) {
         } else if (arg.rfind("-i:", 0) == 0) {
             if (!parsePort(arg.substr(3), &o.port) || o.port == 0)
                 return usageError("bad port in " + arg);
-        } else if (arg == "--listen" || arg == "--to" || arg == "--jsonl" || arg == "--output") {
+        } else if (arg == "--listen" || arg == "--to" || arg == "--jsonl" || arg == "--output" ||
+                   arg == "--record") {
             if (!hasNext) return usageError(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--listen") {
@@ -218,7 +224,7 @@ int main(int argc, char** argv) {
                     return usageError("--to takes HOST:PORT, not " + value);
                 o.host = value.substr(0, colon);
             } else {
-                (arg == "--jsonl" ? o.jsonl : o.output) = value;
+                (arg == "--jsonl" ? o.jsonl : arg == "--record" ? o.record : o.output) = value;
             }
         } else if (arg == "--once") {
             o.once = true;
@@ -236,6 +242,7 @@ int main(int argc, char** argv) {
         o.output = output && *output ? output : "zvtrace.txt";
         if (o.output == "-") o.output.clear();
         if (jsonl) o.jsonl = jsonl;
+        if (const char* record = std::getenv("ZVTRACE_RECORD")) o.record = record;
         o.raw = raw && std::strcmp(raw, "1") == 0;
     } else if (o.listenPort < 0 || o.host.empty()) {
         return usageError("give --listen PORT and --to HOST:PORT");
@@ -246,14 +253,34 @@ int main(int argc, char** argv) {
     std::FILE* jsonl = nullptr;
     if (!o.jsonl.empty() && !(jsonl = openOutput(o.jsonl, "JSON lines"))) return 2;
 
+    std::FILE* recordFile = nullptr;
+    if (!o.record.empty() && !(recordFile = openOutput(o.record, "recording"))) return 2;
+    zvtrace::RecordingSetup setup;
+    if (o.launch) {
+        const char* solver = std::getenv("ZVTRACE_SOLVER");
+        setup.mode = "launch";
+        setup.solver = solver ? solver : "";
+        // Launched in the block's working folder: its settings are here.
+        LinkSettings settings;
+        std::memset(&settings, 0, sizeof settings);
+        setLogLevel(LOG_ERROR + 1); // the block warns of a bad line itself
+        if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+        setup.pipeline = settings.pipeline ? 1 : 0;
+    } else {
+        setup.mode = "connect";
+        setup.solver = o.host + ":" + std::to_string(o.port);
+    }
+    zvtrace::RecordingWriter record(recordFile, setup);
+
     std::signal(SIGINT, onStop);
     std::signal(SIGTERM, onStop);
     startXSockets();
     zvtrace::traceClock();
-    zvtrace::TraceOutput out(text, jsonl, o.raw);
+    zvtrace::TraceOutput out(text, jsonl, o.raw, recordFile ? &record : nullptr);
     const int status = o.launch ? serveLaunchMode(o, out) : serveConnectMode(o, out);
     stopXSockets();
     if (text != stdout) std::fclose(text);
     if (jsonl) std::fclose(jsonl);
+    if (recordFile) std::fclose(recordFile);
     return status;
 }

@@ -21,6 +21,17 @@ void TraceOutput::frame(const Event& event) {
         std::fprintf(jsonl_, "%s\n", formatJson(event, raw_).c_str());
         std::fflush(jsonl_);
     }
+    if (record_) record_->frame(event);
+}
+
+void TraceOutput::beginLink() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (record_) record_->beginLink();
+}
+
+void TraceOutput::endLink() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (record_) record_->endLink();
 }
 
 void TraceOutput::note(const std::string& text) {
@@ -116,6 +127,7 @@ std::string socketErrorText(const XSocket* s) {
 }
 
 void relayLink(XSocket* block, XSocket* solver, TraceOutput& out) {
+    out.beginLink();
     // Each direction sends what it has at once, as the two ends do themselves.
     setXSocketNoDelay(block, 1);
     setXSocketNoDelay(solver, 1);
@@ -130,6 +142,7 @@ void relayLink(XSocket* block, XSocket* solver, TraceOutput& out) {
     // Whichever end went first, the other now sees its connection end too.
     releaseXSocket(block);
     releaseXSocket(solver);
+    out.endLink();
 }
 
 } // namespace zvtrace

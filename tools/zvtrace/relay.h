@@ -8,6 +8,7 @@
 #include <string>
 
 #include "decode.h"
+#include "recording.h"
 
 namespace zvtrace {
 
@@ -15,9 +16,12 @@ namespace zvtrace {
 // Shared by the two directions of a link.
 class TraceOutput {
   public:
-    TraceOutput(std::FILE* text, std::FILE* jsonl, bool raw)
-        : text_(text), jsonl_(jsonl), raw_(raw) {}
+    TraceOutput(std::FILE* text, std::FILE* jsonl, bool raw, RecordingWriter* record = nullptr)
+        : text_(text), jsonl_(jsonl), raw_(raw), record_(record) {}
     void frame(const Event& event);
+    // A link's frames in the recording lie between these two.
+    void beginLink();
+    void endLink();
     // A line about the trace itself, not a frame ("# ..." in the text).
     void note(const std::string& text);
 
@@ -26,6 +30,7 @@ class TraceOutput {
     std::FILE* text_;
     std::FILE* jsonl_;
     bool raw_;
+    RecordingWriter* record_;
 };
 
 // A socket's last error as one line, with the library's own message.
