@@ -192,7 +192,8 @@ void closeInheritedFiles(int keepA, int keepB) {
     int high = keepA < keepB ? keepB : keepA;
 #if defined(SYS_close_range)
     if ((low <= 3 || syscall(SYS_close_range, 3u, unsigned(low - 1), 0u) == 0) &&
-        (high <= low + 1 || syscall(SYS_close_range, unsigned(low + 1), unsigned(high - 1), 0u) == 0) &&
+        (high <= low + 1 ||
+         syscall(SYS_close_range, unsigned(low + 1), unsigned(high - 1), 0u) == 0) &&
         syscall(SYS_close_range, unsigned(high + 1), ~0u, 0u) == 0)
         return;
 #endif

@@ -72,8 +72,8 @@ int parseTimeout(const char* text, int32_t* seconds) {
 // What a read has seen of the two keys that choose the mode.
 struct PlaceKeys {
     bool host, port, portUsable;
-    char portValue[48];  // the last PORT value, for the message
-    char misspelt[48];   // the first key that looks like HOST or PORT
+    char portValue[48]; // the last PORT value, for the message
+    char misspelt[48];  // the first key that looks like HOST or PORT
 };
 
 const char* const KNOWN_KEYS[] = {"HOST", "PORT", "VERSION", "TIMEOUT", "PIPELINE"};
@@ -189,8 +189,7 @@ void handleLine(char* line, LinkSettings* settings, PlaceKeys* seen) {
         seen->port = true;
         seen->portUsable = isUsablePort(value);
         copyCut(seen->portValue, sizeof seen->portValue, value);
-    }
-    else if (sameKey(key, "VERSION"))
+    } else if (sameKey(key, "VERSION"))
         copyCut(settings->version, sizeof settings->version, value);
     else if (sameKey(key, "PIPELINE")) {
         // Only the two values: a typo must not switch the step mode silently.
