@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "link/settings.h"
 #include "log/zvlog.h"
@@ -59,18 +60,51 @@ std::string modelNameAdvice(const std::string& model) {
            base + " reads " + model + " (there is no " + model + suffix + ")";
 }
 
+namespace {
+
+// The text after marker on the log's last line that holds it, without its
+// line end; "" when no line holds it.
+std::string lastLogged(const std::string& log, const std::string& marker) {
+    const size_t at = log.rfind(marker);
+    if (at == std::string::npos) return std::string();
+    const size_t from = at + marker.size();
+    return log.substr(from, log.find('\n', from) - from);
+}
+
+} // namespace
+
 std::string linkAdvice() {
     // The block has already said what it made of the file's lines.
     setLogLevel(LOG_ERROR + 1);
     LinkSettings settings;
-    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) {
+        if (settings.problem[0])
+            return std::string("fix ") + LINK_SETTINGS_FILE +
+                   " in this folder: remove HOST and PORT to let the block start the solver, or "
+                   "give both to reach a solver that listens.";
+        applyLinkDefaults(&settings);
+    }
+    // What the link logged of this start tells which step failed.
+    std::ifstream file("zvlinkclient.out");
+    const std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string reply = lastLogged(log, "error in handshake reply: ");
     const std::string host = settings.host;
     const std::string port = std::to_string(settings.port);
+    if (log.find("before it connected back") != std::string::npos ||
+        log.find("during the handshake") != std::string::npos)
+        return "the solver ended before the link was up: its own output (its console, screen.zv "
+               "and the .out file) says why.";
+    if (log.find("error in handshake reply: ") != std::string::npos)
+        return "a program answered the block's greeting with '" + reply +
+               "' instead of OK: is it a Zelvane solver of this version?";
     if (host != LINK_DEFAULT_HOST) {
+        if (log.find("refused the connection") != std::string::npos)
+            return "nothing listens at " + host + " port " + port + " (" + LINK_SETTINGS_FILE +
+                   " in this folder): is a solver listening there? Start one in the folder that "
+                   "holds the data file (the stand-in solver, for example: 'zelvane --listen " +
+                   port + "').";
         return "the block could not link to a solver at " + host + " port " + port + " (" +
-               LINK_SETTINGS_FILE +
-               " in this folder): is a solver listening there? Start one with "
-               "'zelvane --listen PORT' in the folder that holds the data file.";
+               LINK_SETTINGS_FILE + " in this folder): the lines above say which step failed.";
     }
     const char* home = std::getenv("ZVIHOME");
     if (!home || !*home)

@@ -120,7 +120,7 @@ int linkIsConnected() {
 // socket is released. No block is in a call to report to any more.
 void endLinkAtUnload(void) {
     setErrorCallback(nullptr);
-    endLink();
+    abandonLink();
 }
 
 } // namespace
@@ -169,6 +169,8 @@ void mdlInitializeConditions(SimStruct* S) {
     setErrorCallback(fatalErrorStop);
     mexAtExit(endLinkAtUnload);
     if (!startLink()) {
+        // The fatal text says only that the link failed; the link may know why.
+        if (*linkStartFailure()) mexPrintf("%s\n", linkStartFailure());
         refuse(S, "F*** Error initializing socket.", RUN_LINK_FAILED);
         return;
     }

@@ -262,6 +262,8 @@ int processMessage(uint32_t byteFlag, int32_t length) {
     case FLAG_HANDSHAKE_REPLY:
         return checkHandshakeReply(reply);
     case FLAG_CLOSE:
+        // The solver ended the link itself: it finishes on its own.
+        releaseLaunchedSolver();
         return onLinkClosedBySolver();
     case FLAG_LOST:
         logMessage(LOG_ERROR,
@@ -298,6 +300,7 @@ int onLinkClosedBySolver(void) {
     return 1;
 }
 
+// A link that ends any way but in order leaves no launched solver behind.
 void closeLink(void) {
     if (linkState.socket) {
         XSocket* s = linkState.socket;
@@ -311,10 +314,19 @@ void closeLink(void) {
         stopXSockets();
         linkState.socketsStarted = 0;
     }
+    endLaunchedSolver();
 }
 
+// The solver is told the link has ended and finishes on its own.
 int endLink(void) {
     // A socket that never connected has no solver to tell.
+    sayLinkOver(linkState.socket);
+    releaseLaunchedSolver();
+    closeLink();
+    return 1;
+}
+
+int abandonLink(void) {
     sayLinkOver(linkState.socket);
     closeLink();
     return 1;

@@ -11,7 +11,8 @@
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0, 0, 0, 0, "TIMEOUT", 0, 0};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0,
+                       0,       0, 0,       "TIMEOUT",           0, 0};
 
 int linkConnectMode(void) {
     return linkState.connectMode;
@@ -30,16 +31,22 @@ int startLinkSockets(void) {
 
 namespace {
 
+// The program of the last launch, for the messages about it.
+char solverProgram[LINK_COMMAND_SIZE] = "";
+char startFailure[1200] = "";
+
 // A start that failed keeps the link's record, but no connection in it: a
 // solver that was reached but not greeted must not get calls, and a socket
 // that never connected has nothing to close with the solver. One that was
-// greeted is told the link is over: it may only have been slow.
+// greeted is told the link is over: it may only have been slow. A solver
+// the block launched is not left running behind it.
 int startFailed(const char* message) {
     logMessage(LOG_ERROR, "%s", message);
     if (linkState.socket) {
         if (linkState.greeted) sayLinkOver(linkState.socket);
         closeXSocket(linkState.socket);
     }
+    endLaunchedSolver();
     return 0;
 }
 
@@ -57,23 +64,53 @@ void logLimits(void) {
                timeout, longTimeout);
 }
 
-// Seconds left until deadline, at least 1: the listening socket's waits
-// take whole seconds.
-int32_t secondsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    return left <= 0 ? 0 : static_cast<int32_t>((left + 999) / 1000);
+// A launched solver that ended before the link was up: said once, in the
+// log and for the block to show, with where to look next.
+bool reportEndedSolver(const char* when) {
+    char how[96];
+    if (!launchedSolverEnded(how, sizeof how)) return false;
+    // A long path is cut rather than the sentence that says what to do.
+    snprintf(startFailure, sizeof startFailure,
+             "The solver %.900s %.90s %.40s: its own output (console, screen.zv) says why.",
+             solverProgram, how, when);
+    logMessage(LOG_ERROR, "%s", startFailure);
+    return true;
+}
+
+// The program part of a command line: everything before its fixed arguments.
+void keepSolverProgram(const char* command) {
+    snprintf(solverProgram, sizeof solverProgram, "%s", command);
+    char* arguments = strstr(solverProgram, " ZVlink -i:");
+    if (arguments) *arguments = '\0';
 }
 
 // Accepts the launched solver's connection into linkState.socket. The
 // listening socket takes connections on every interface, so one from
 // another machine is closed and the wait goes on, within the same limit.
+// The wait is taken a second at a time so that a solver that ends before it
+// connects back ends the wait too.
 int acceptSolver(XSocket* server) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(linkState.acceptTimeout);
+    // TIMEOUT, where it is shorter, bounds the wait for the solver too.
+    int64_t limitMs = int64_t(linkState.acceptTimeout) * 1000;
+    if (linkState.replyTimeout > 0 && linkState.replyTimeout < limitMs)
+        limitMs = linkState.replyTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
-        if (!acceptXSocket(server, linkState.socket)) return 0;
+        const int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 deadline - std::chrono::steady_clock::now())
+                                 .count();
+        if (left <= 0) {
+            setXSocketError(server, 0, XSOCKET_ETIMEDOUT, "select() timed out.");
+            return 0;
+        }
+        // A second at most per wait, to look at the solver in between.
+        setXSocketDeadline(server, static_cast<int32_t>(left < 1000 ? left : 1000));
+        if (!acceptXSocket(server, linkState.socket)) {
+            const bool waitedOut = !server->libraryError && server->errorCode == XSOCKET_ETIMEDOUT;
+            if (!waitedOut) return 0;
+            if (reportEndedSolver("before it connected back")) return 0;
+            continue;
+        }
         if (isXSocketPeerLocal(linkState.socket)) return 1;
         // Closed before a byte is read: only the solver launched here may talk.
         logMessage(LOG_WARN,
@@ -81,24 +118,49 @@ int acceptSolver(XSocket* server) {
                    "launched solver runs",
                    getXSocketRemoteAddress(linkState.socket));
         closeXSocket(linkState.socket);
-        const int32_t left = secondsLeft(deadline);
-        if (left == 0) {
-            setXSocketError(server, 0, XSOCKET_ETIMEDOUT, "select() timed out.");
-            return 0;
-        }
-        setXSocketTimeout(server, left);
     }
 }
 
 } // namespace
 
+const char* linkStartFailure(void) {
+    return startFailure;
+}
+
+void endLaunchedSolver(void) {
+    const int id = launchedSolverId();
+    if (!id) return;
+    char how[96];
+    // Whether the solver has ended by now is a race with its own exit:
+    // only what the user must know is said at the default level.
+    if (launchedSolverEnded(how, sizeof how)) {
+        const bool normal = strcmp(how, "exited with status 0") == 0;
+        logMessage(normal ? LOG_DEBUG : LOG_INFO, "the solver the block launched %s", how);
+        releaseLaunchedSolver();
+        return;
+    }
+    logMessage(LOG_DEBUG, "ending the solver the block launched (process %d)", id);
+    if (stopLaunchedSolver(LINK_SOLVER_GRACE_MS) == 2)
+        logMessage(LOG_WARN, "the solver did not end within %d s of being asked; killed it",
+                   LINK_SOLVER_GRACE_MS / 1000);
+}
+
 int startLink(void) {
     startLinkLog();
+    startFailure[0] = '\0';
     // A link left over from an earlier start (a run that failed) would
-    // otherwise be overwritten; its solver is told, as at a run's end.
-    if (linkState.socket) endLink();
+    // otherwise be overwritten; its solver is told, and one the block
+    // launched is not left running.
+    if (linkState.socket) abandonLink();
     LinkSettings settings;
-    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) applyLinkDefaults(&settings);
+    if (!readLinkSettings(LINK_SETTINGS_FILE, &settings)) {
+        if (settings.problem[0]) {
+            snprintf(startFailure, sizeof startFailure, "%s", settings.problem);
+            logMessage(LOG_ERROR, "%s", settings.problem);
+            return 0;
+        }
+        applyLinkDefaults(&settings);
+    }
     linkState.replyTimeout = settings.timeoutMs;
     linkState.longTimeout = settings.longTimeoutMs;
     linkState.pipeline = settings.pipeline;
@@ -145,6 +207,8 @@ int launchSolver(uint16_t port, const char* version) {
         releaseXSocket(server);
         return 0;
     }
+    keepSolverProgram(command);
+    logMessage(LOG_INFO, "launch mode: starting the solver %s", solverProgram);
     if (!startSolverProcess(command)) {
         logMessage(LOG_ERROR, "Error executing command: %s", command);
         releaseXSocket(server);
@@ -160,7 +224,12 @@ int launchSolver(uint16_t port, const char* version) {
     releaseXSocket(server);
     setXSocketNoDelay(linkState.socket, 1); // one small frame per step: no batching delay
     logMessage(LOG_DEBUG, "successfully connected! sending handshake");
-    return sendHandshake();
+    if (sendHandshake()) return 1;
+    // A solver that ended while it was being greeted: its end lags the
+    // connection's by a moment.
+    for (int i = 0; i < 25 && launchedSolverId() && !reportEndedSolver("during the handshake"); ++i)
+        pauseLink(20);
+    return 0;
 }
 
 int connectToSolver(uint16_t port, const char* host) {
@@ -168,19 +237,22 @@ int connectToSolver(uint16_t port, const char* host) {
     if (!startLinkSockets()) return 0;
     linkState.socket = newXSocket();
     if (!linkState.socket) return 0;
-    logMessage(LOG_DEBUG, "connecting to %s port %hu", host, port);
+    logMessage(LOG_INFO, "connect mode: connecting to %s port %hu", host, port);
     // The limit bounds the connect too: a host that drops the attempt
     // would otherwise hold it for minutes.
     boundLinkExchange(linkState.socket, "TIMEOUT", linkState.replyTimeout);
-    const auto started = std::chrono::steady_clock::now();
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
-        logXSocketError(linkState.socket);
-        // A refused connect is recorded as a time-out too; only the clock tells.
-        if (linkWaitTimedOut(linkState.socket) &&
-            std::chrono::steady_clock::now() - started >=
-                std::chrono::milliseconds(linkState.replyTimeout))
+        XSocket* s = linkState.socket;
+        logXSocketError(s);
+        if (!s->libraryError && s->errorCode == XSOCKET_ECONNREFUSED)
+            logMessage(LOG_ERROR, "%s port %hu refused the connection: no solver listens there",
+                       host, port);
+        else if (linkWaitTimedOut(s))
             logMessage(LOG_ERROR, "no connection to %s port %hu within %g s (TIMEOUT in %s)", host,
                        port, limitSeconds(linkState.replyTimeout), LINK_SETTINGS_FILE);
+        else if (!s->libraryError && s->errorCode == XSOCKET_ETIMEDOUT)
+            logMessage(LOG_ERROR, "no connection to %s port %hu: the attempt timed out", host,
+                       port);
         return 0;
     }
     setXSocketNoDelay(linkState.socket, 1);

@@ -20,6 +20,9 @@ typedef int (*LinkMessageHandler)(uint32_t byteFlag, int32_t length);
 #define LINK_HANDSHAKE_LENGTH 15 // the text and its NUL
 #define LINK_ACCEPT_TIMEOUT 30   // seconds a launched solver has to connect back
 #define LINK_COMMAND_SIZE 1024   // command line with its NUL
+// A launched solver that the block gives up on is asked to end and has this
+// long to save its results before it is killed.
+#define LINK_SOLVER_GRACE_MS 5000
 
 // ---- start (launch or connect, handshake) ----
 int startLink(void);
@@ -33,6 +36,9 @@ int checkHandshakeReply(const char* body);
 int linkConnectMode(void);
 // Bounds the wait for a launched solver; 30 seconds unless changed.
 void setLinkAcceptTimeout(int32_t seconds);
+// Why the last start failed, in one line for the user, when the link knows
+// more than its log's lines say (a launched solver that ended); else "".
+const char* linkStartFailure(void);
 
 // ---- solver process (the platform-specific part) ----
 // Writes the solver's command line for an installation root, a version and
@@ -40,8 +46,26 @@ void setLinkAcceptTimeout(int32_t seconds);
 int formatSolverCommand(char* buffer, int size, const char* home, const char* version,
                         uint16_t port);
 // Starts the program named by a command line from formatSolverCommand and
-// does not wait for it. 1 when the program was started.
+// does not wait for it. 1 when the program was started; it is then watched
+// until it ends or the block lets go of it.
 int startSolverProcess(const char* commandLine);
+// 1 once the watched solver has ended; how then says how ("exited with
+// status 3", "was ended by signal 9"). 0 while it runs or none is watched.
+int launchedSolverEnded(char* how, int size);
+// The watched solver's process id; 0 when none is watched.
+int launchedSolverId(void);
+// Asks the watched solver to end, kills it when it has not ended within
+// graceMilliseconds, waits for its end and stops watching it. 0: none was
+// running; 1: it ended when asked; 2: it had to be killed.
+int stopLaunchedSolver(int graceMilliseconds);
+// Stops watching the solver without ending it: one that was told the link
+// has ended finishes on its own.
+void releaseLaunchedSolver(void);
+// Sleeps the calling thread.
+void pauseLink(int milliseconds);
+// Gives up on the solver the block launched, if it still runs: logged, then
+// ended as stopLaunchedSolver does with LINK_SOLVER_GRACE_MS.
+void endLaunchedSolver(void);
 
 // ---- exchange and end ----
 void setErrorCallback(LinkErrorCallback fn);
@@ -85,4 +109,8 @@ int processMessage(uint32_t byteFlag, int32_t length);
 int refuseIncomingCall(int32_t length);
 int onLinkClosedBySolver(void);
 void closeLink(void);
+// The orderly end: the close frame, and a launched solver left to finish.
 int endLink(void);
+// The end of a link the block gives up on: the close frame where the link
+// still carries it, then a launched solver is ended.
+int abandonLink(void);

@@ -80,7 +80,94 @@ int parseSeconds(const char* text, int32_t* milliseconds) {
     return 1;
 }
 
-void handleLine(char* line, LinkSettings* settings) {
+// What a read has seen of the two keys that choose the mode.
+struct PlaceKeys {
+    bool host, port, portUsable;
+    char portValue[48]; // the last PORT value, for the message
+    char misspelt[48];  // the first key that looks like HOST or PORT
+};
+
+const char* const KNOWN_KEYS[] = {"HOST", "PORT", "VERSION", "TIMEOUT", "LONGTIMEOUT", "PIPELINE"};
+
+// Letters that differ, letters missing or extra, and two letters swapped
+// each count one; letter case does not count.
+size_t keyDistance(const char* a, const char* b) {
+    const size_t n = strlen(a), m = strlen(b);
+    if (n > 32 || m > 32) return 99;
+    size_t d[33][33];
+    for (size_t i = 0; i <= n; ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= m; ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= n; ++i)
+        for (size_t j = 1; j <= m; ++j) {
+            const size_t cost = upper(a[i - 1]) == upper(b[j - 1]) ? 0 : 1;
+            size_t best = d[i - 1][j] + 1;
+            if (d[i][j - 1] + 1 < best) best = d[i][j - 1] + 1;
+            if (d[i - 1][j - 1] + cost < best) best = d[i - 1][j - 1] + cost;
+            if (i > 1 && j > 1 && upper(a[i - 1]) == upper(b[j - 2]) &&
+                upper(a[i - 2]) == upper(b[j - 1]) && d[i - 2][j - 2] + 1 < best)
+                best = d[i - 2][j - 2] + 1;
+            d[i][j] = best;
+        }
+    return d[n][m];
+}
+
+// The known key a misspelt one most likely meant, or nullptr.
+const char* nearestKey(const char* key) {
+    const char* best = nullptr;
+    size_t bestDistance = 3; // two slips at most
+    for (const char* known : KNOWN_KEYS) {
+        const size_t d = keyDistance(key, known);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = known;
+        }
+    }
+    return best;
+}
+
+// A port as a user means it: decimal digits, 1 to 65535, nothing after them
+// but blanks.
+bool isUsablePort(const char* text) {
+    while (isBlank(*text))
+        ++text;
+    uint32_t value = 0;
+    const char* digits = text;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        if ((value = value * 10u + uint32_t(*text - '0')) > 65535u) return false;
+    while (isBlank(*text))
+        ++text;
+    return text != digits && *text == '\0' && value >= 1;
+}
+
+// A file that names the solver's place but gives no usable pair was meant
+// for connect mode: say what to fix instead of launching a solver.
+void checkPlace(LinkSettings* settings, const PlaceKeys& seen) {
+    char* problem = settings->problem;
+    const size_t size = sizeof settings->problem;
+    const bool launch = strcmp(settings->host, LINK_DEFAULT_HOST) == 0;
+    if (seen.port && !seen.portUsable)
+        snprintf(problem, size, "PORT=%s in %s is not a port number from 1 to 65535",
+                 seen.portValue, LINK_SETTINGS_FILE);
+    else if (seen.host && seen.port)
+        return;
+    else if (seen.misspelt[0] && !(seen.host && launch))
+        snprintf(problem, size, "%s in %s is not a key; connect mode needs HOST and PORT",
+                 seen.misspelt, LINK_SETTINGS_FILE);
+    else if (seen.host && !launch)
+        snprintf(problem, size,
+                 "HOST=%.63s in %s has no PORT; connect mode needs both (without either the block "
+                 "starts the solver itself)",
+                 settings->host, LINK_SETTINGS_FILE);
+    else if (seen.port && !seen.host)
+        snprintf(problem, size,
+                 "PORT=%s in %s has no HOST; connect mode needs both (without either the block "
+                 "starts the solver itself)",
+                 seen.portValue, LINK_SETTINGS_FILE);
+}
+
+void handleLine(char* line, LinkSettings* settings, PlaceKeys* seen) {
     while (isBlank(*line))
         ++line;
     if (*line == '\0' || *line == '#') return;
@@ -105,11 +192,15 @@ void handleLine(char* line, LinkSettings* settings) {
     trimTrailing(value);
     trimTrailing(key);
 
-    if (sameKey(key, "HOST"))
+    if (sameKey(key, "HOST")) {
         copyCut(settings->host, sizeof settings->host, value);
-    else if (sameKey(key, "PORT"))
+        seen->host = true;
+    } else if (sameKey(key, "PORT")) {
         settings->port = parsePort(value);
-    else if (sameKey(key, "VERSION"))
+        seen->port = true;
+        seen->portUsable = isUsablePort(value);
+        copyCut(seen->portValue, sizeof seen->portValue, value);
+    } else if (sameKey(key, "VERSION"))
         copyCut(settings->version, sizeof settings->version, value);
     else if (sameKey(key, "PIPELINE")) {
         // Only the two values: a typo must not switch the step mode silently.
@@ -122,8 +213,16 @@ void handleLine(char* line, LinkSettings* settings) {
         if (!parseSeconds(value, limit))
             logMessage(LOG_WARN, "Skipping invalid line: %s=%s (the value is decimal seconds)", key,
                        value);
-    } else
+    } else {
         logMessage(LOG_WARN, "Skipping unknown attribute: %s", key);
+        const char* meant = nearestKey(key);
+        if (!meant) return;
+        logMessage(LOG_WARN, "%s is not a key of %s: did you mean %s?", key, LINK_SETTINGS_FILE,
+                   meant);
+        // A misspelt HOST or PORT leaves a connect-mode file without its place.
+        if ((strcmp(meant, "HOST") == 0 || strcmp(meant, "PORT") == 0) && !seen->misspelt[0])
+            copyCut(seen->misspelt, sizeof seen->misspelt, key);
+    }
 }
 
 } // namespace
@@ -136,14 +235,17 @@ int readLinkSettings(const char* path, LinkSettings* settings) {
     settings->timeoutMs = 0;
     settings->longTimeoutMs = 0;
     settings->pipeline = 0;
+    settings->problem[0] = '\0';
     if (!path) return 0;
 
     FILE* file = fopen(path, "r");
     if (!file) return 0;
     // Lines longer than the buffer arrive in pieces, each taken as a line.
     char line[256];
+    PlaceKeys seen = {false, false, false, "", ""};
     while (fgets(line, sizeof line, file))
-        handleLine(line, settings);
+        handleLine(line, settings, &seen);
+    checkPlace(settings, seen);
     // A read that broke off did not see the whole file; its result is not trusted.
     const bool complete = !ferror(file);
     fclose(file);

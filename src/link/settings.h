@@ -18,6 +18,11 @@ struct LinkSettings {
     // 1: each step's advance sends the next step's output request with it,
     // so that a step costs one round trip instead of two.
     int32_t pipeline;
+    // Set when the file names the solver's place (HOST, PORT, or a key that
+    // looks like one of them) without giving a usable pair: such a file was
+    // meant for connect mode, so the link must not start in launch mode
+    // behind the user's back. Empty when the file is usable or absent.
+    char problem[192];
 };
 
 #define LINK_SETTINGS_FILE "zvlink.prm"
@@ -25,6 +30,7 @@ struct LinkSettings {
 #define LINK_DEFAULT_VERSION "6.1.0"
 
 // 1 when the whole file was read and gave a host and a non-zero port, else 0.
+// settings->problem says when the file cannot be used at all.
 int readLinkSettings(const char* path, LinkSettings* settings);
 // What the link start uses when readLinkSettings answered 0: launch mode on a
 // port of the system's choosing; VERSION, TIMEOUT, LONGTIMEOUT and PIPELINE lines that were

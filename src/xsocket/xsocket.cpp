@@ -359,10 +359,9 @@ int connectXSocket(XSocket* s) {
     }
     if (limited) xsocketSetNonBlocking(s->handle, 0);
     if (failed) {
-        // Whatever went wrong, callers see a connection that could not be
-        // made in time: refused and unreachable peers alike.
+        // The platform's own reason is kept: a refused connection and one
+        // that timed out call for different fixes.
         setXSocketMessage(s, "Error while trying to connect.");
-        s->errorCode = XSOCKET_ETIMEDOUT;
         return 0;
     }
     return 1;

@@ -76,7 +76,7 @@ void setXSocketAddressFromHost(XSocketAddress* address, const struct hostent* en
 
 // Connection set-up. Ports are in host order. A connect on a socket with a
 // time limit gives up when the limit has passed. A failed connect is recorded
-// as a platform error with code XSOCKET_ETIMEDOUT whatever the cause. A socket
+// as the platform's error (XSOCKET_ECONNREFUSED, XSOCKET_ETIMEDOUT, ...). A socket
 // created before a later step failed stays in the record until closeXSocket
 // or releaseXSocket. Errors of acceptXSocket are recorded in the server.
 int initXSocket(XSocket* s);

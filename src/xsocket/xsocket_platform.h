@@ -23,6 +23,7 @@ typedef int XSocketLength;
 // The platform's numbers for an interrupted call and a time-out.
 #define XSOCKET_EINTR WSAEINTR         /* 10004 */
 #define XSOCKET_ETIMEDOUT WSAETIMEDOUT /* 10060 */
+#define XSOCKET_ECONNREFUSED WSAECONNREFUSED /* 10061 */
 // Winsock never raises a signal on a dead peer.
 #define XSOCKET_SEND_FLAGS 0
 // A failed closesocket (e.g. a lingering close that would block) leaves the
@@ -42,6 +43,7 @@ typedef socklen_t XSocketLength;
 // EINTR and ETIMEDOUT: these are the numbers recorded for them here.
 #define XSOCKET_EINTR EINTR
 #define XSOCKET_ETIMEDOUT ETIMEDOUT
+#define XSOCKET_ECONNREFUSED ECONNREFUSED
 // Writing to a peer that has gone raises SIGPIPE, whose default action would
 // take MATLAB down with the block; ask for EPIPE instead.
 #ifdef MSG_NOSIGNAL

@@ -62,42 +62,100 @@ TEST_F(LinkWithSolver, LaunchedSolverServesTheCallsAndLeavesNoZombie) {
 }
 
 // Every start that fails is logged; a link is left only when one was made
-// and it fails every call at once, starting nothing new.
+// and it fails every call at once, starting nothing new. A launched solver
+// that ends first is named with how it ended; a settings file meant for
+// connect mode never launches one.
 TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
+    const std::string solverHome = install("6.1.0", ZVTEST_ZELVANE);
+    const std::string unable = "ERROR: unable to start server\n";
+    const std::string noConnection = "ERROR: error trying to initialize connection\n";
     const struct {
-        std::string home, prm; // home "" for unset
-        std::string line;
+        std::string home, prm, faults; // home "" for unset
+        std::string line, then;
         bool linkLeft;
     } cases[] = {
-        {"", "", "ERROR: ZVIHOME environment variable not set.\n", false},
-        {sandbox.dir, "", "ERROR: Error executing command: " + sandbox.dir + SEP + "v6.1.0", false},
-        {std::string(1100, 'h'), "", "ERROR: Command string is too long.\n", false},
-        {install("6.1.0", ZVTEST_ZELVANE), "", "ERROR: unable to start server\n",
-         true}, // no call back (ZELVANE_FAULTS below)
-        {"", "HOST=nosuchhost.invalid\nPORT=4000\n",
-         "DEBUG: connecting to nosuchhost.invalid port 4000\nERROR: XERROR_INVALID_HOST\n", true},
-        {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n",
-         "Error while trying to connect.\n", true},
+        {"", "", "", "ERROR: ZVIHOME environment variable not set.\n", unable, false},
+        {sandbox.dir, "", "", "ERROR: Error executing command: " + sandbox.dir + SEP + "v6.1.0",
+         unable, false},
+        {std::string(1100, 'h'), "", "", "ERROR: Command string is too long.\n", unable, false},
+        {solverHome, "", "no-connect=5", "INFO: launch mode: starting the solver " + solverHome,
+         unable, true},
+        {solverHome, "", "no-such-fault", "zelvane exited with status 2 before it connected back",
+         unable, true},
+        {"", "HOST=nosuchhost.invalid\nPORT=4000\n", "",
+         "INFO: connect mode: connecting to nosuchhost.invalid port 4000\nERROR: "
+         "XERROR_INVALID_HOST\n",
+         noConnection, true},
+        {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n", "",
+         "Error while trying to connect.\nERROR: 127.0.0.1 port " + std::to_string(closedPort()) +
+             " refused the connection: no solver listens there\n",
+         noConnection, true},
+        {solverHome, "HOST=127.0.0.1\nPORT=abc\n", "",
+         "ERROR: PORT=abc in zvlink.prm is not a port number from 1 to 65535\n", "", false},
+        {solverHome, "PORT=105289\n", "", "ERROR: PORT=105289 in zvlink.prm is not a port number",
+         "", false},
+        {solverHome, "HOST=127.0.0.1\nPROT=1234\n", "",
+         "WARN: PROT is not a key of zvlink.prm: did you mean PORT?\nERROR: PROT in zvlink.prm "
+         "is not a key; connect mode needs HOST and PORT\n",
+         "", false},
+        {solverHome, "PORT=1234\n", "", "ERROR: PORT=1234 in zvlink.prm has no HOST", "", false},
     };
-    setLinkAcceptTimeout(1);
-    zvtest::EnvVar faults("ZELVANE_FAULTS", "no-connect=0");
+    setLinkAcceptTimeout(3);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         zvtest::EnvVar home("ZVIHOME", c.home.empty() ? nullptr : c.home.c_str());
+        zvtest::EnvVar faults("ZELVANE_FAULTS", c.faults.c_str());
         zvtest::writeFile("zvlink.prm", c.prm);
         const size_t before = log().size();
         EXPECT_FALSE(startLink());
         const std::string lines = log().substr(before);
         EXPECT_NE(lines.find(c.line), std::string::npos) << lines;
-        EXPECT_NE(lines.find(c.prm.empty() ? "ERROR: unable to start server\n"
-                                           : "ERROR: error trying to initialize connection\n"),
-                  std::string::npos);
+        if (c.then.empty())
+            EXPECT_EQ(lines.find("launch mode"), std::string::npos) << lines;
+        else
+            EXPECT_NE(lines.find(c.then), std::string::npos) << lines;
         EXPECT_EQ(currentLink() != nullptr, c.linkLeft);
         EXPECT_TRUE(!c.linkLeft || (getLink() == currentLink() &&
                                     !callRemote(currentLink(), processMessage, FID_SLOPEN)));
         closeLink();
     }
     EXPECT_TRUE(calls().empty());
+}
+
+// A solver the block gives up on is ended, whether the start or a call gave
+// up on it; one told in order that the link has ended is left to finish.
+TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
+    zvtest::EnvVar home("ZVIHOME", install("6.1.0", ZVTEST_ZELVANE).c_str());
+    zvtest::writeFile("zvlink.prm", "TIMEOUT=1\n");
+    zvtest::writeFile("tank.dat", zvproc::demoModel());
+    const struct {
+        const char* faults;
+        bool started, endsInOrder;
+    } cases[] = {
+        {"stall-handshake=60", false, false},
+        {"stall=60@SLOPEN", true, false},
+        {"", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.faults);
+        zvtest::EnvVar faults("ZELVANE_FAULTS", c.faults);
+        const size_t before = log().size();
+        ASSERT_EQ(startLink(), c.started);
+        const int pid = launchedSolverId();
+        if (c.started) {
+            EXPECT_NE(pid, 0);
+            slOpen();
+            if (c.endsInOrder) endLink();
+        }
+        EXPECT_EQ(launchedSolverId(), 0);
+        const std::string lines = log().substr(before);
+        EXPECT_EQ(lines.find("ending the solver the block launched") != std::string::npos,
+                  !c.endsInOrder)
+            << lines;
+        EXPECT_EQ(lines.find("killed it"), std::string::npos) << lines;
+        closeLink();
+        calls().clear();
+    }
 }
 
 // The line as passed, quotes included, holds at most 1023 characters.

@@ -489,7 +489,7 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     const std::string refused =
         TANK_SUMMARY_MODE1 + blockError("tank", "F*** Error initializing socket.\n") + INTERRUPTED;
     EXPECT_EQ(commandWindow(r.out).substr(0, refused.size()), refused) << r.out;
-    EXPECT_NE(r.out.find("\nzvsim: the block could not link to a solver at 127.0.0.1 port " +
+    EXPECT_NE(r.out.find("\nzvsim: nothing listens at 127.0.0.1 port " +
                          std::to_string(solver.port) + " (zvlink.prm in this folder)"),
               std::string::npos)
         << r.out;

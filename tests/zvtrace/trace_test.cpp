@@ -473,7 +473,14 @@ TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
         EXPECT_TRUE(dir.eventually("replay.txt", c.said)) << dir.read("replay.txt");
         if (c.sameEnding) {
             EXPECT_EQ(replayed.status, recorded.status);
-            EXPECT_EQ(replayed.out, recorded.out);
+            // The link names where it found the solver: the recording's or the replay's.
+            const auto unplaced = [](std::string out) {
+                for (const char* mode : {"INFO: launch mode: ", "INFO: connect mode: "})
+                    for (size_t at; (at = out.find(mode)) != std::string::npos;)
+                        out.erase(at, out.find('\n', at) + 1 - at);
+                return out;
+            };
+            EXPECT_EQ(unplaced(replayed.out), unplaced(recorded.out));
             EXPECT_EQ(dir.read("run.csv") == csv, c.replayInput.empty());
         } else {
             EXPECT_EQ(replayed.status, 1) << replayed.out;
