@@ -8,6 +8,7 @@
 #include "decode.h"
 #include "protocol/protocol.h"
 #include "remote/catalogue.h"
+#include "solver/platform.h"
 #include "solver/session.h"
 
 namespace {
@@ -226,14 +227,25 @@ bool prepareReplay(const std::string& path, ReplayPlan* plan, std::string* error
         int calls = 0, steps = 0, waiting = 0;
         double nextTime = 0.0;
         bool dropped = false;
+        size_t total = 0;
+        for (const zvtrace::RecordedFrame& f : recorded.frames)
+            total += f.bytes.size();
+        // Reserved whole before a byte is written, so that the system can
+        // back it with large pages: a long run's answers then cost no
+        // address translation misses while they are played.
+        link.played.reserve(total);
+        adviseLargePages(link.played.data(), link.played.capacity());
         for (zvtrace::RecordedFrame& f : recorded.frames) {
             if (dropped) break; // what came after the solver's end never reached it
             const bool fromBlock = f.direction == zvtrace::Direction::ToSolver;
             const uint32_t flag = f.bytes.size() >= 8 ? big32(f.bytes.data()) : 0;
             if (!fromBlock) {
-                std::vector<unsigned char>& answer =
-                    link.steps.empty() ? link.prelude : link.steps.back().answer;
-                answer.insert(answer.end(), f.bytes.begin(), f.bytes.end());
+                if (link.steps.empty()) {
+                    link.prelude.insert(link.prelude.end(), f.bytes.begin(), f.bytes.end());
+                } else {
+                    link.played.insert(link.played.end(), f.bytes.begin(), f.bytes.end());
+                    link.steps.back().answerSize += f.bytes.size();
+                }
                 std::vector<unsigned char>().swap(f.bytes); // only the answer is needed now
                 if (f.kind == "lost") {
                     (link.steps.empty() ? link.preludeDrop : link.steps.back().dropAfter) = true;
@@ -245,6 +257,9 @@ bool prepareReplay(const std::string& path, ReplayPlan* plan, std::string* error
             ReplayStep step;
             step.expected = &f;
             step.time = nextTime;
+            step.expectedAt = link.played.size();
+            link.played.insert(link.played.end(), f.bytes.begin(), f.bytes.end());
+            step.answerAt = link.played.size();
             if (f.kind == "call") {
                 step.call = ++calls;
                 step.sentAhead = waiting > 0;
@@ -337,7 +352,9 @@ bool replayLink(XSocket* s, const ReplayLink& link, int linkNumber, const Replay
                             describe(decoded(sent)),
                         true);
         }
-        const bool same = sent == expected.bytes;
+        const unsigned char* const played = link.played.data();
+        const bool same = sent.size() == expected.bytes.size() &&
+                          std::memcmp(sent.data(), played + step.expectedAt, sent.size()) == 0;
         if (!same) {
             const std::vector<Difference> found =
                 compare(expected.bytes, sent, options.tolerance, tally.largest);
@@ -355,9 +372,10 @@ bool replayLink(XSocket* s, const ReplayLink& link, int linkNumber, const Replay
         if (step.call > 0 && (same || tally.differences == differencesBefore)) ++tally.callsMatched;
         // A block that sends a call ahead where the recording has none runs
         // with PIPELINE=1: the calls would be answered out of their order.
-        if (!link.pipelined && !step.answer.empty() && frameBuffered(s))
+        if (!link.pipelined && step.answerSize > 0 && frameBuffered(s))
             return fail(pipelineRefusal(0), true);
-        if (!sendBytes(s, step.answer)) {
+        if (step.answerSize > 0 &&
+            !writeMessageData(s, played + step.answerAt, int32_t(step.answerSize))) {
             logXSocketError(s);
             return true; // the block has gone: the recording's own ending shows next
         }

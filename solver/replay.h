@@ -20,18 +20,24 @@ struct ReplayOptions {
 // One frame the block is expected to send, and what the solver sent after it.
 struct ReplayStep {
     const zvtrace::RecordedFrame* expected = nullptr;
-    int call = 0;                      // its number among the link's calls, from 1; 0: not a call
-    int step = 0;                      // SLCZVPWR calls before it, its own included when it is one
-    double time = 0.0;                 // the sum of the step lengths advanced before this step
-    bool sentAhead = false;            // recorded while another call still waited for its return
-    std::vector<unsigned char> answer; // every solver frame recorded up to the next block frame
-    bool dropAfter = false;            // the solver then ended the connection
+    int call = 0;           // its number among the link's calls, from 1; 0: not a call
+    int step = 0;           // SLCZVPWR calls before it, its own included when it is one
+    double time = 0.0;      // the sum of the step lengths advanced before this step
+    bool sentAhead = false; // recorded while another call still waited for its return
+    // In the link's played bytes: the expected frame, then every solver
+    // frame recorded up to the next block frame, its answer.
+    size_t expectedAt = 0, answerAt = 0, answerSize = 0;
+    bool dropAfter = false; // the solver then ended the connection
 };
 
 struct ReplayLink {
     std::vector<unsigned char> prelude; // solver frames recorded before the block's first
     bool preludeDrop = false;
     std::vector<ReplayStep> steps;
+    // Every step's expected frame and answer, in the order they are played:
+    // a call's bytes are read from memory the replay has just read past, not
+    // from wherever the recording's reader happened to put them.
+    std::vector<unsigned char> played;
     bool pipelined = false; // a call was sent ahead somewhere in it
 };
 
