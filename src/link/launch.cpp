@@ -82,6 +82,12 @@ void keepSolverProgram(const char* command) {
     snprintf(solverProgram, sizeof solverProgram, "%s", command);
     char* arguments = strstr(solverProgram, " ZVlink -i:");
     if (arguments) *arguments = '\0';
+    // A path quoted for the command line is shown as the path it is.
+    const size_t n = strlen(solverProgram);
+    if (n >= 2 && solverProgram[0] == '"' && solverProgram[n - 1] == '"') {
+        memmove(solverProgram, solverProgram + 1, n - 2);
+        solverProgram[n - 2] = '\0';
+    }
 }
 
 // Accepts the launched solver's connection into linkState.socket. The

@@ -152,7 +152,11 @@ TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
         EXPECT_EQ(lines.find("ending the solver the block launched") != std::string::npos,
                   !c.endsInOrder)
             << lines;
+#ifndef _WIN32
+        // Wine delivers no Ctrl-Break to another process: there only the kill
+        // after the grace period ends the solver.
         EXPECT_EQ(lines.find("killed it"), std::string::npos) << lines;
+#endif
         closeLink();
         calls().clear();
     }
