@@ -7,7 +7,7 @@
 
 #include "decode.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "solver/session.h"
 
 namespace {
