@@ -19,7 +19,7 @@
 #include <map>
 
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "runs.h"
 
 namespace zvbench {

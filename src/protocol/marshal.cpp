@@ -6,7 +6,7 @@
 
 #include "log/zvlog.h"
 #include "protocol/stage.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace zvtrace {
 

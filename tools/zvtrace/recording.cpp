@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace zvtrace {
 
@@ -59,7 +59,7 @@ RecordingWriter::RecordingWriter(std::FILE* file, const RecordingSetup& setup) :
         std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", utc);
     line(std::string("{\"format\":\"") + kRecordingFormat + "\",\"version\":" +
          std::to_string(kRecordingVersion) + ",\"catalogue\":\"" + catalogueVersion() +
-         "\",\"handshake\":\"ZVI|LINK|VER:1\",\"mode\":" + jsonText(setup.mode) +
+         "\",\"handshake\":\"" LINK_HANDSHAKE_TEXT "\",\"mode\":" + jsonText(setup.mode) +
          ",\"solver\":" + jsonText(setup.solver) +
          ",\"pipeline\":" + (setup.pipeline < 0 ? "null" : std::to_string(setup.pipeline)) +
          ",\"started\":\"" + started + "\",\"recorder\":\"zvtrace 6.1.0\"}");
