@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "protocol/bigendian.h"
 #include "protocol/protocol.h"
 #include "protocol/catalogue.h"
 #include "solver/model.h"
@@ -98,10 +99,6 @@ std::string textOf(const char* data, int32_t count) {
     return std::string(data, static_cast<size_t>(count));
 }
 
-uint32_t bigEndian32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 // A second connection over the loopback interface that the protocol code
 // writes frames into, so that the solver can put them on the link as it
 // likes: piecemeal or cut short.
@@ -139,7 +136,7 @@ struct Capture {
     bool take(std::vector<unsigned char>* frame) {
         unsigned char header[8];
         if (!readMessageData(reader, header, 8)) return false;
-        uint32_t length = bigEndian32(header + 4);
+        uint32_t length = getBig32(header + 4);
         if (length > SOLVER_MAX_MESSAGE) return false;
         frame->assign(header, header + 8);
         frame->resize(8 + length);
@@ -213,7 +210,7 @@ bool Link::frameBuffered() const {
     if (held < 8) return false;
     const unsigned char* p =
         reinterpret_cast<const unsigned char*>(socket_->readAhead + socket_->readAheadStart);
-    return int64_t(held) - 8 >= int64_t(bigEndian32(p + 4));
+    return int64_t(held) - 8 >= int64_t(getBig32(p + 4));
 }
 
 bool Link::flushHeld() {
