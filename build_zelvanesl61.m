@@ -12,7 +12,7 @@ function mexfile = build_zelvanesl61(outdir)
   %   MinGW-w64 or Microsoft Visual C++ on Windows, g++ on Linux; it must
   %   know C++17. In Octave, the compiler Octave was built with (mkoctfile).
   %   The S-function's SimStruct comes from the stand-in headers in
-  %   host/include; every mx*/mex* function comes from the host's own mex.h
+  %   mexapi; every mx*/mex* function comes from the host's own mex.h
   %   and libraries, so the build stops when the host's mex.h is missing.
   if nargin < 1 || isempty(outdir)
     outdir = pwd;
@@ -22,7 +22,7 @@ function mexfile = build_zelvanesl61(outdir)
   end
   root = fileparts(mfilename('fullpath'));
   src = fullfile(root, 'src');
-  stand = fullfile(root, 'host', 'include');
+  stand = fullfile(root, 'mexapi');
   if ~exist(fullfile(src, 'frame', 'mexfunction.cpp'), 'file')
     error('build_zelvanesl61:sources', ...
           'build_zelvanesl61: the block''s sources are not in %s; run the copy of this file at the top of the repository', src);

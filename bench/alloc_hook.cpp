@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdlib>
 
-// The sanitizers own malloc; Windows has no glibc allocator to hand over to.
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+#include "bench_config.h"
+
+#if !ZVBENCH_CONFIG_COUNT_ALLOCATIONS
 
 namespace zvbench {
 bool allocationsCounted() {

@@ -18,8 +18,9 @@
 #include <functional>
 #include <map>
 
+#include "protocol/bigendian.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "runs.h"
 
 namespace zvbench {
@@ -129,10 +130,6 @@ bool serveSteps(int fd, const StepFrames& frames, int total) {
     return true;
 }
 
-uint32_t big32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 // Everything but the steps, one frame at a time: the handshake, and each
 // call answered with its prepared return, until `calls` calls or the close.
 bool serveOthers(int fd, const std::map<uint16_t, std::vector<unsigned char>>& returns, int calls) {
@@ -141,7 +138,7 @@ bool serveOthers(int fd, const std::map<uint16_t, std::vector<unsigned char>>& r
     while (calls > 0) {
         unsigned char header[8];
         if (!readAll(fd, header, 8)) return false;
-        const uint32_t flag = big32(header), length = big32(header + 4);
+        const uint32_t flag = getBig32(header), length = getBig32(header + 4);
         if (length > 65536) return false;
         body.resize(length);
         if (!readAll(fd, body.data(), length)) return false;

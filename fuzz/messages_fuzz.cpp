@@ -3,7 +3,7 @@
 #include "fuzz_support.h"
 #include "link/link.h"
 #include "link/link_state.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zvfuzz::quietLog();

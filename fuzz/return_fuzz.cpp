@@ -3,7 +3,7 @@
 // next frame is read from its start.
 #include "fuzz_support.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace {
 

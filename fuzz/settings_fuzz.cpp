@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int usable = readLinkSettings("zvlink.prm", &settings);
     // Whatever the file held, the record is whole.
     if (strlen(settings.host) >= sizeof settings.host ||
-        strlen(settings.version) >= sizeof settings.version || settings.timeout < 0 ||
-        (usable && (settings.port == 0 || settings.host[0] == '\0')))
+        strlen(settings.version) >= sizeof settings.version || settings.timeoutMs < 0 ||
+        settings.longTimeoutMs < 0 || (usable && (settings.port == 0 || settings.host[0] == '\0')))
         abort();
     return 0;
 }

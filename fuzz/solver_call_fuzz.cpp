@@ -3,7 +3,7 @@
 // unpacked by its signature, as the solver does before it answers.
 #include "fuzz_support.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "solver/session.h"
 
 namespace {

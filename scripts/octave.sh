@@ -20,7 +20,7 @@ export ZVIHOME="$root/build/default/zvihome"
 
 # The guard must refuse our own mex.h in front of Octave's.
 octinc="$(mkoctfile -p OCTINCLUDEDIR)"
-refused="$(g++ -std=c++17 -fsyntax-only -I"$root/host/include" -I"$octinc" \
+refused="$(g++ -std=c++17 -fsyntax-only -I"$root/mexapi" -I"$octinc" \
     host/octave/guard.cpp 2>&1 || true)"
 if ! grep -q "mex.h is not Octave's" <<<"$refused"; then
     echo "octave: the build guard let the stand-in's mex.h through" >&2

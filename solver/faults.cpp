@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 const char* const FAULT_HELP =
     "Faults (--fault NAME[=ARG], repeatable, or ZELVANE_FAULTS=\"NAME[=ARG],NAME...\"):\n"

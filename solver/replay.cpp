@@ -6,21 +6,18 @@
 #include <cstring>
 
 #include "decode.h"
+#include "protocol/bigendian.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "solver/platform.h"
 #include "solver/session.h"
 
 namespace {
 
-uint32_t big32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 // The function id of a call or return frame; 0 for anything else.
 uint16_t functionOf(const std::vector<unsigned char>& frame) {
     if (frame.size() < 12) return 0;
-    const uint32_t flag = big32(frame.data());
+    const uint32_t flag = getBig32(frame.data());
     if (flag != FLAG_CALL && flag != FLAG_RETURN) return 0;
     return uint16_t(frame[8] << 8 | frame[9]);
 }
@@ -83,8 +80,8 @@ std::string describe(const zvtrace::Event& e) {
 }
 
 zvtrace::Event decoded(const std::vector<unsigned char>& frame) {
-    return zvtrace::decodeFrame(zvtrace::Direction::ToSolver, big32(frame.data()), frame.data() + 8,
-                                int32_t(frame.size() - 8));
+    return zvtrace::decodeFrame(zvtrace::Direction::ToSolver, getBig32(frame.data()),
+                                frame.data() + 8, int32_t(frame.size() - 8));
 }
 
 struct Difference {
@@ -238,7 +235,7 @@ bool prepareReplay(const std::string& path, ReplayPlan* plan, std::string* error
         for (zvtrace::RecordedFrame& f : recorded.frames) {
             if (dropped) break; // what came after the solver's end never reached it
             const bool fromBlock = f.direction == zvtrace::Direction::ToSolver;
-            const uint32_t flag = f.bytes.size() >= 8 ? big32(f.bytes.data()) : 0;
+            const uint32_t flag = f.bytes.size() >= 8 ? getBig32(f.bytes.data()) : 0;
             if (!fromBlock) {
                 if (link.steps.empty()) {
                     link.prelude.insert(link.prelude.end(), f.bytes.begin(), f.bytes.end());
@@ -330,11 +327,8 @@ bool replayLink(XSocket* s, const ReplayLink& link, int linkNumber, const Replay
                         true);
         if (!lost) {
             sent.resize(8 + size_t(length));
-            const unsigned char header[8] = {uint8_t(flag >> 24),   uint8_t(flag >> 16),
-                                             uint8_t(flag >> 8),    uint8_t(flag),
-                                             uint8_t(length >> 24), uint8_t(length >> 16),
-                                             uint8_t(length >> 8),  uint8_t(length)};
-            std::memcpy(sent.data(), header, 8);
+            putBig32(sent.data(), uint32_t(flag));
+            putBig32(sent.data() + 4, uint32_t(length));
             lost = length > 0 && !readMessageData(s, sent.data() + 8, length);
         }
         if (lost || expectLoss) {

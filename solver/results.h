@@ -11,6 +11,12 @@
 #include <thread>
 #include <vector>
 
+// Writes value as printf's "%.9g" does, the number format of the results
+// file, without a terminating zero; at most RESULT_NUMBER_MAX characters.
+// Returns the end of what it wrote.
+#define RESULT_NUMBER_MAX 32
+char* writeResultNumber(char* out, double value);
+
 class ResultsFile {
   public:
     ResultsFile() = default;

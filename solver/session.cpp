@@ -1,7 +1,6 @@
 #include "solver/session.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -10,8 +9,9 @@
 #include <map>
 #include <thread>
 
+#include "protocol/bigendian.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "solver/model.h"
 #include "solver/results.h"
 
@@ -79,95 +79,9 @@ bool waitReadable(XSocket* socket) {
     return ready;
 }
 
-// ---- results ----
-
-// The results' number format is printf's "%.9g". printf, and to_chars with
-// a precision, cost more than the rest of a step of a wide model; the nine
-// digits are found here with one exactly rounded scaling instead. Its error
-// is far below a millionth of the last digit, so any value whose tenth digit
-// and beyond come that close to a rounding tie, or that is out of the range
-// of exact powers of ten, is left to to_chars.
-char* writeResultNumber(char* out, double value) {
-    static const double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const double magnitude = std::fabs(value);
-    if (magnitude == 0.0) {
-        if (std::signbit(value)) *out++ = '-';
-        *out++ = '0';
-        return out;
-    }
-    int exponent2 = 0;
-    if (std::isfinite(value) && magnitude != 0.0) std::frexp(magnitude, &exponent2);
-    // magnitude < 2^exponent2, so its decimal exponent is this or one less.
-    int x = static_cast<int>(std::floor(exponent2 * 0.30102999566398120));
-    double scaled = 0.0;
-    bool exact = false;
-    for (int attempt = 0; attempt < 3 && exponent2 != 0; ++attempt) {
-        const int k = 8 - x;
-        if (k > 22 || k < -22) break;
-        scaled = k >= 0 ? magnitude * POW10[k] : magnitude / POW10[-k];
-        if (scaled >= 1e9) {
-            ++x;
-        } else if (scaled < 1e8) {
-            --x;
-        } else {
-            exact = true;
-            break;
-        }
-    }
-    double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
-    if (!exact || std::fabs(fraction - 0.5) < 1e-6) {
-        return std::to_chars(out, out + RESULT_NUMBER_MAX, value, std::chars_format::general, 9)
-            .ptr;
-    }
-    if (fraction > 0.5) whole += 1.0;
-    if (whole >= 1e9) {
-        whole = 1e8;
-        ++x;
-    }
-    char digits[9];
-    uint32_t d = static_cast<uint32_t>(whole);
-    for (int i = 8; i >= 0; --i, d /= 10)
-        digits[i] = static_cast<char>('0' + d % 10);
-    int n = 9;
-    while (n > 1 && digits[n - 1] == '0')
-        --n;
-
-    char* p = out;
-    if (value < 0) *p++ = '-';
-    if (x < -4 || x >= 9) {
-        *p++ = digits[0];
-        if (n > 1) *p++ = '.';
-        for (int i = 1; i < n; ++i)
-            *p++ = digits[i];
-        *p++ = 'e';
-        *p++ = x < 0 ? '-' : '+';
-        const int e = x < 0 ? -x : x;
-        if (e >= 100) *p++ = static_cast<char>('0' + e / 100);
-        *p++ = static_cast<char>('0' + e / 10 % 10);
-        *p++ = static_cast<char>('0' + e % 10);
-    } else if (x >= 0) {
-        for (int i = 0; i <= x; ++i)
-            *p++ = digits[i];
-        if (n > x + 1) *p++ = '.';
-        for (int i = x + 1; i < n; ++i)
-            *p++ = digits[i];
-    } else {
-        *p++ = '0';
-        *p++ = '.';
-        for (int i = -1; i > x; --i)
-            *p++ = '0';
-        for (int i = 0; i < n; ++i)
-            *p++ = digits[i];
-    }
-    return p;
-}
-
 namespace {
 
-const char HANDSHAKE_TEXT[] = "ZVI|LINK|VER:1";
+const char HANDSHAKE_TEXT[] = LINK_HANDSHAKE_TEXT;
 const long SOLVER_MAX_RUN_ON_STEPS = 1000000;
 
 // Packs a whole message with the protocol's own code, for messages that do
@@ -183,10 +97,6 @@ int sendMessageOf(XSocket* s, uint16_t id, int isCall, ...) {
 std::string textOf(const char* data, int32_t count) {
     if (!data || count <= 0) return std::string();
     return std::string(data, static_cast<size_t>(count));
-}
-
-uint32_t bigEndian32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
 // A second connection over the loopback interface that the protocol code
@@ -226,7 +136,7 @@ struct Capture {
     bool take(std::vector<unsigned char>* frame) {
         unsigned char header[8];
         if (!readMessageData(reader, header, 8)) return false;
-        uint32_t length = bigEndian32(header + 4);
+        uint32_t length = getBig32(header + 4);
         if (length > SOLVER_MAX_MESSAGE) return false;
         frame->assign(header, header + 8);
         frame->resize(8 + length);
@@ -300,7 +210,7 @@ bool Link::frameBuffered() const {
     if (held < 8) return false;
     const unsigned char* p =
         reinterpret_cast<const unsigned char*>(socket_->readAhead + socket_->readAheadStart);
-    return int64_t(held) - 8 >= int64_t(bigEndian32(p + 4));
+    return int64_t(held) - 8 >= int64_t(getBig32(p + 4));
 }
 
 bool Link::flushHeld() {

@@ -41,12 +41,6 @@ struct SolverConfig {
 // Returns true when the block ended the link in order (close frame).
 bool serveLink(XSocket* socket, const SolverConfig& config, Console& console);
 
-// Writes value as printf's "%.9g" does, the number format of the results
-// file, without a terminating zero; at most RESULT_NUMBER_MAX characters.
-// Returns the end of what it wrote.
-#define RESULT_NUMBER_MAX 32
-char* writeResultNumber(char* out, double value);
-
 // Sleeps up to the given time, in short slices, ending early on a stop request.
 void sleepUnlessStopped(double seconds);
 

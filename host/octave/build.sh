@@ -3,7 +3,7 @@
 # Simulink would, into the folder given (default build/octave); with
 # "gateway" after the folder, the gateway only (the block then comes from
 # build_zelvanesl61.m, as a user builds it).
-# Octave's mex.h and library serve every mx*/mex* call; host/include serves
+# Octave's mex.h and library serve every mx*/mex* call; mexapi serves
 # only the SimStruct and the S-function's basic types.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -27,10 +27,10 @@ link=(-L"$libdir" -Wl,-rpath,"$libdir" -loctinterp -loctave -Wl,--no-undefined
       ${ZV_OCTAVE_LDFLAGS:-})
 
 # Octave 7 looks for .mex, not .mexa64.
-[ "$what" = gateway ] || mkoctfile --mex -I"$root/src" -I"$root/host/include" \
+[ "$what" = gateway ] || mkoctfile --mex -I"$root/src" -I"$root/mexapi" \
     "$root/host/octave/guard.cpp" "$root"/src/*/*.cpp "${link[@]}" \
     -Wl,--version-script="$root/src/frame/mexfunction.map" -o zelvanesl61.mex
-mkoctfile --mex -I"$root/host/include" "$root/host/octave/zvgateway.cpp" \
+mkoctfile --mex -I"$root/mexapi" "$root/host/octave/zvgateway.cpp" \
     "${link[@]}" -o zvgateway.mex
 [ "$what" = gateway ] || echo "built $out/zelvanesl61.mex"
 echo "built $out/zvgateway.mex"

@@ -5,5 +5,5 @@
 #include <simstruc.h>
 
 #if !defined(HAVE_OCTAVE) || !defined(octave_mex_h)
-#error "mex.h is not Octave's: the Octave include folder must come before host/include"
+#error "mex.h is not Octave's: the Octave include folder must come before mexapi"
 #endif

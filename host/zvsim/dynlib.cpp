@@ -1,6 +1,8 @@
 #include "dynlib.h"
 
-#ifdef _WIN32
+#include "zvsim_config.h"
+
+#if ZVSIM_CONFIG_WINDOWS
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -14,7 +16,7 @@
 
 namespace zvsim {
 
-#ifdef _WIN32
+#if ZVSIM_CONFIG_WINDOWS
 
 const char* mexSuffix() {
     return ".mexw64";
@@ -63,7 +65,7 @@ const char* mexSuffix() {
 
 std::string executableFolder() {
     std::vector<char> buffer(4096);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    const ssize_t n = readlink(ZVSIM_CONFIG_SELF_EXE, buffer.data(), buffer.size());
     if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return std::string();
     std::string path(buffer.data(), static_cast<size_t>(n));
     const size_t slash = path.rfind('/');

@@ -191,6 +191,10 @@ void mdlInitializeConditions(SimStruct* S) {
     reportDuration(S, duration, stopTime);
 }
 
+// mdlOutputs reads up to a clamped port width (ZV_MAX_SIGNALS) out of the
+// buffer the return is unpacked into.
+static_assert(ZVUPDATE_CAPACITY >= ZV_MAX_SIGNALS, "zvUpdate's buffer holds a whole port");
+
 void mdlOutputs(SimStruct* S, int /*tid*/) {
     blockInCall = S;
     // Cleared, so outputs the solver does not provide read 0.0.

@@ -12,7 +12,7 @@
 #include "link/settings.h"
 #include "log/zvlog.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace {
 

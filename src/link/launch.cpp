@@ -9,6 +9,7 @@
 #include "link/link_state.h"
 #include "link/settings.h"
 #include "log/zvlog.h"
+#include "protocol/catalogue.h"
 #include "protocol/protocol.h"
 
 LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0,

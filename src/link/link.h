@@ -16,10 +16,8 @@ typedef void (*LinkErrorCallback)(int32_t code);
 // Handles a frame other than the awaited return; its body is still unread.
 typedef int (*LinkMessageHandler)(uint32_t byteFlag, int32_t length);
 
-#define LINK_HANDSHAKE_TEXT "ZVI|LINK|VER:1"
-#define LINK_HANDSHAKE_LENGTH 15 // the text and its NUL
-#define LINK_ACCEPT_TIMEOUT 30   // seconds a launched solver has to connect back
-#define LINK_COMMAND_SIZE 1024   // command line with its NUL
+#define LINK_ACCEPT_TIMEOUT 30 // seconds a launched solver has to connect back
+#define LINK_COMMAND_SIZE 1024 // command line with its NUL
 // A launched solver that the block gives up on is asked to end and has this
 // long to save its results before it is killed.
 #define LINK_SOLVER_GRACE_MS 5000

@@ -262,12 +262,3 @@ const char* linkVersion(const LinkSettings* settings) {
     if (!settings || settings->version[0] == '\0') return LINK_DEFAULT_VERSION;
     return settings->version;
 }
-
-void startLinkLog(void) {
-    if (isLogOpen()) return;
-    openLog("zvlinkclient.out");
-    if (getenv("ZVIVERBOSE"))
-        setLogLevel(0);
-    else if (getenv("ZVIDEBUG"))
-        setLogLevel(1);
-}

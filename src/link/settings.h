@@ -38,6 +38,3 @@ int readLinkSettings(const char* path, LinkSettings* settings);
 void applyLinkDefaults(LinkSettings* settings);
 // The version to launch: the settings' own, or the default when empty.
 const char* linkVersion(const LinkSettings* settings);
-// Opens "zvlinkclient.out" once per process and takes the level from
-// ZVIVERBOSE / ZVIDEBUG.
-void startLinkLog(void);

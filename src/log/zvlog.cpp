@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -92,4 +93,13 @@ void closeLog(void) {
 
 int isLogOpen(void) {
     return logFile != nullptr;
+}
+
+void startLinkLog(void) {
+    if (isLogOpen()) return;
+    openLog("zvlinkclient.out");
+    if (getenv("ZVIVERBOSE"))
+        setLogLevel(0);
+    else if (getenv("ZVIDEBUG"))
+        setLogLevel(1);
 }

@@ -19,3 +19,6 @@ void setLogLevel(int n); // levels n and above are written
 int openLog(const char* path);
 void closeLog(void);
 int isLogOpen(void);
+// Opens "zvlinkclient.out" once per process and takes the level from
+// ZVIVERBOSE / ZVIDEBUG.
+void startLinkLog(void);

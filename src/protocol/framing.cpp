@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/zvlog.h"
+#include "protocol/bigendian.h"
 #include "protocol/stage.h"
 
 namespace {
@@ -19,18 +20,6 @@ bool hostIsLittleEndian() {
     unsigned char first;
     std::memcpy(&first, &probe, 1);
     return first == 1;
-}
-
-void putBig32(unsigned char* out, uint32_t value) {
-    out[0] = static_cast<unsigned char>(value >> 24);
-    out[1] = static_cast<unsigned char>(value >> 16);
-    out[2] = static_cast<unsigned char>(value >> 8);
-    out[3] = static_cast<unsigned char>(value);
-}
-
-uint32_t getBig32(const unsigned char* in) {
-    return (uint32_t(in[0]) << 24) | (uint32_t(in[1]) << 16) | (uint32_t(in[2]) << 8) |
-           uint32_t(in[3]);
 }
 
 void swapElements(void* elements, int32_t count, int size) {

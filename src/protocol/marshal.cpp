@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "log/zvlog.h"
+#include "protocol/bigendian.h"
 #include "protocol/stage.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace {
 
@@ -198,13 +199,6 @@ int walkSignature(MessageBuffer* buffer, va_list args, int isCall, int sending) 
 }
 
 namespace {
-
-void putBig32(unsigned char* out, uint32_t value) {
-    out[0] = static_cast<unsigned char>(value >> 24);
-    out[1] = static_cast<unsigned char>(value >> 16);
-    out[2] = static_cast<unsigned char>(value >> 8);
-    out[3] = static_cast<unsigned char>(value);
-}
 
 int walkCopy(MessageBuffer* buffer, va_list args, int isCall, int sending) {
     va_list fields;

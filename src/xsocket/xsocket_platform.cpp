@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef _WIN32
+#if XSOCKET_CONFIG_WINSOCK
 
 int xsocketPlatformStart(void) {
     WSADATA data;

@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifdef _WIN32
+#include "xsocket/xsocket_config.h"
+
+#if XSOCKET_CONFIG_WINSOCK
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -21,8 +23,8 @@ typedef SOCKET XSocketHandle;
 typedef int XSocketLength;
 #define XSOCKET_INVALID_HANDLE INVALID_SOCKET
 // The platform's numbers for an interrupted call and a time-out.
-#define XSOCKET_EINTR WSAEINTR         /* 10004 */
-#define XSOCKET_ETIMEDOUT WSAETIMEDOUT /* 10060 */
+#define XSOCKET_EINTR WSAEINTR               /* 10004 */
+#define XSOCKET_ETIMEDOUT WSAETIMEDOUT       /* 10060 */
 #define XSOCKET_ECONNREFUSED WSAECONNREFUSED /* 10061 */
 // Winsock never raises a signal on a dead peer.
 #define XSOCKET_SEND_FLAGS 0
@@ -46,10 +48,10 @@ typedef socklen_t XSocketLength;
 #define XSOCKET_ECONNREFUSED ECONNREFUSED
 // Writing to a peer that has gone raises SIGPIPE, whose default action would
 // take MATLAB down with the block; ask for EPIPE instead.
-#ifdef MSG_NOSIGNAL
+#if XSOCKET_CONFIG_SEND_NOSIGNAL
 #define XSOCKET_SEND_FLAGS MSG_NOSIGNAL
 #else
-#define XSOCKET_SEND_FLAGS 0
+#error "xsocket: no SIGPIPE guard for this platform (see xsocket_config.h)"
 #endif
 // close() releases the descriptor even when it reports an error; keeping the
 // number would later close whatever descriptor reuses it.

@@ -8,8 +8,8 @@
 
 #include "alloc_hook.h"
 #include "protocol/wire_peer.h"
-#include "remote/catalogue.h"
-#include "solver/session.h"
+#include "protocol/catalogue.h"
+#include "solver/results.h"
 
 using namespace wiretest;
 

@@ -1,7 +1,7 @@
 // The link's handshake, call exchange and end against a scripted solver.
 #include "link/link_test_support.h"
 
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 #include <atomic>
 #include <chrono>

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "link/settings.h"
+#include "log/zvlog.h"
 
 // Reads text as the settings file, giving the result and the log lines written.
 int readText(const std::string& text, LinkSettings* s, std::string* log) {

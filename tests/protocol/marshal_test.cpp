@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/wire_peer.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 using namespace wiretest;
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "remote/stubs.h"
 
 using namespace zvlinktest;

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 #include "support/zvtest.h"
 
 namespace zvproc {

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#ifdef _WIN32
+#include "doctor_config.h"
+
+#if ZVDOCTOR_CONFIG_WINDOWS
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -60,7 +62,7 @@ int compareVersions(const std::string& a, const std::string& b) {
     return 0;
 }
 
-#ifdef _WIN32
+#if ZVDOCTOR_CONFIG_WINDOWS
 
 namespace {
 
@@ -355,7 +357,7 @@ bool loadMex(const std::string& path, std::string* error, bool* exported) {
 
 std::string executableFolder() {
     char buffer[4096];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+    const ssize_t n = readlink(ZVDOCTOR_CONFIG_SELF_EXE, buffer, sizeof buffer);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return ".";
     std::string path(buffer, static_cast<size_t>(n));
     return path.substr(0, path.rfind('/'));

@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/bigendian.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace zvtrace {
 
@@ -37,10 +38,6 @@ int walkAllSlots(MessageBuffer* buffer, int isCall, Slot* s) {
     return walkSlots(buffer, isCall, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8],
                      &s[9], &s[10], &s[11], &s[12], &s[13], &s[14], &s[15], &s[16], &s[17], &s[18],
                      &s[19], &s[20], &s[21], &s[22], &s[23]);
-}
-
-uint32_t big32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
 // A field of the signature and where its pointers sit in the slots.
@@ -263,8 +260,8 @@ void FrameParser::feed(const unsigned char* data, size_t size, double time,
             data += n;
             size -= n;
             if (headerHave_ < 8) return;
-            flag_ = big32(header_);
-            length_ = static_cast<int32_t>(big32(header_ + 4));
+            flag_ = getBig32(header_);
+            length_ = static_cast<int32_t>(getBig32(header_ + 4));
             bodyHave_ = 0;
             keep_ = length_ >= 0 && length_ <= kDecodeLimit;
             body_.clear();

@@ -8,8 +8,9 @@
 #include <fstream>
 #include <utility>
 
+#include "protocol/bigendian.h"
 #include "protocol/protocol.h"
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace zvtrace {
 
@@ -59,7 +60,7 @@ RecordingWriter::RecordingWriter(std::FILE* file, const RecordingSetup& setup) :
         std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", utc);
     line(std::string("{\"format\":\"") + kRecordingFormat + "\",\"version\":" +
          std::to_string(kRecordingVersion) + ",\"catalogue\":\"" + catalogueVersion() +
-         "\",\"handshake\":\"ZVI|LINK|VER:1\",\"mode\":" + jsonText(setup.mode) +
+         "\",\"handshake\":\"" LINK_HANDSHAKE_TEXT "\",\"mode\":" + jsonText(setup.mode) +
          ",\"solver\":" + jsonText(setup.solver) +
          ",\"pipeline\":" + (setup.pipeline < 0 ? "null" : std::to_string(setup.pipeline)) +
          ",\"started\":\"" + started + "\",\"recorder\":\"zvtrace 6.1.0\"}");
@@ -272,10 +273,6 @@ bool hexBytes(const std::string& text, std::vector<unsigned char>* out) {
     return true;
 }
 
-uint32_t big32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 bool isInteger(const Json* v, double from, double to) {
     return v && v->type == Json::Number && v->number == std::floor(v->number) &&
            v->number >= from && v->number <= to;
@@ -370,7 +367,7 @@ bool loadRecording(const std::string& path, Recording* recording, std::string* e
         // A frame that travelled whole must hold exactly what its header says.
         if (f.kind != "lost") {
             if (f.bytes.size() < 8) return fail("a frame of fewer than 8 bytes");
-            const uint32_t length = big32(f.bytes.data() + 4);
+            const uint32_t length = getBig32(f.bytes.data() + 4);
             if (f.bytes.size() - 8 != length)
                 return fail("the frame holds " + std::to_string(f.bytes.size() - 8) +
                             " body bytes, its header says " + std::to_string(length));

@@ -1,4 +1,4 @@
-#include "remote/catalogue.h"
+#include "protocol/catalogue.h"
 
 namespace {
 

@@ -28,6 +28,11 @@ enum {
     FUNCTION_COUNT = 20
 };
 
+// The body of the block's first frame; the solver compares every byte.
+#define LINK_HANDSHAKE_TEXT "ZVI|LINK|VER:1"
+#define LINK_HANDSHAKE_LENGTH 15 // the text and its NUL
+static_assert(sizeof LINK_HANDSHAKE_TEXT == LINK_HANDSHAKE_LENGTH, "the length counts the NUL");
+
 // Ids 1 to 18 give their row; 0 and 19 or more give the INVALID row.
 const char* functionName(uint16_t id);
 const char* functionSignature(uint16_t id);
