@@ -27,15 +27,15 @@ Bytes updateReturn(const std::vector<double>& values) {
     return w.frame(FLAG_RETURN);
 }
 
-// Frames either side of the 4096-byte stage (505 doubles fit, 506 do not)
-// go out and come in byte-exact, nothing landing past the caller's room.
+// Calls either side of the 4096-byte stage (505 doubles fit, 506 do not) go
+// out byte-exact. (Returns past the caller's room: the marshalling tests.)
 TEST(FastPathSend, FramesEitherSideOfTheStageStayExact) {
     for (int32_t n : {0, 505, 506, 600}) {
         SCOPED_TRACE(n);
-        std::vector<double> in(static_cast<size_t>(n)), back(in.size() + 1, -1.0);
+        std::vector<double> in(static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i)
             in[size_t(i)] = std::ldexp(1.0 + i, i % 40 - 20) - 3.0;
-        double delta = 0.001, *data = in.data(), *into = back.data();
+        double delta = 0.001, *data = in.data();
         int32_t count = n, doneSim = -1, adv = 41;
         Wire call;
         call.u16(FID_SLCZVPWR).sig(ADVANCE).f64(delta).u32(uint32_t(n));
@@ -45,11 +45,6 @@ TEST(FastPathSend, FramesEitherSideOfTheStageStayExact) {
         ASSERT_TRUE(
             sendMessage(pair.local, FID_SLCZVPWR, 1, &delta, &count, &data, &doneSim, &adv));
         EXPECT_EQ(pair.peerReadAll(), call.u32(uint32_t(doneSim)).u32(41).frame(FLAG_CALL));
-        WirePair back2;
-        ASSERT_TRUE(back2.peerWrite(updateReturn(in)));
-        ASSERT_TRUE(receiveReturn(back2.local, FID_ZVUPDATE, &count, &into));
-        EXPECT_TRUE(count == n && back[size_t(n)] == -1.0) << count;
-        EXPECT_EQ(std::vector<double>(back.begin(), back.begin() + n), in);
     }
 }
 
