@@ -89,10 +89,22 @@ def apply(mutant):
     return text
 
 
+def suite_passes(build):
+    tests = subprocess.run(
+        ["ctest", "--test-dir", build, "-j2", "--timeout", "60", "--stop-on-failure"],
+        cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return tests.returncode == 0
+
+
 def run(args):
     build = os.path.join(ROOT, args.build)
     with open(args.plan) as f:
         mutants = [l.rstrip("\n").split("\t") for l in f if l.strip()]
+    # A suite that fails unmutated would call every mutant killed.
+    built = subprocess.run(["cmake", "--build", build], cwd=ROOT,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if built.returncode != 0 or not suite_passes(build):
+        sys.exit("mutate.py: the unmutated tree does not build or its suite fails")
     for m in mutants:
         m = (m[0], int(m[1]), m[2], int(m[3]), m[4], m[5])
         original = apply(m)
@@ -105,11 +117,7 @@ def run(args):
                 if built.returncode != 0:
                     verdict = "unbuildable"
                 else:
-                    tests = subprocess.run(
-                        ["ctest", "--test-dir", build, "-j2", "--timeout", "60",
-                         "--stop-on-failure"],
-                        cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    verdict = "killed" if tests.returncode != 0 else "survived"
+                    verdict = "survived" if suite_passes(build) else "killed"
             finally:
                 with open(os.path.join(ROOT, m[0]), "w") as f:
                     f.write(original)
