@@ -124,7 +124,7 @@ def run(args):
                 if built.returncode != 0:
                     verdict = "unbuildable"
                 else:
-                    verdict = "survived" if suite_passes(build, " ".join(m[:3])) else "killed"
+                    verdict = "survived" if suite_passes(build, " ".join(str(x) for x in m[:3])) else "killed"
             finally:
                 with open(os.path.join(ROOT, m[0]), "w") as f:
                     f.write(original)
