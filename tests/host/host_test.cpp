@@ -1,5 +1,5 @@
 // libmx and libmex: arrays, the end-of-call clean-up, mexErrMsgTxt ending a call,
-// the command window, and the Block's two kinds of call.
+// and the command window. (The Block's two kinds of call: the frame's entry tests.)
 #include "zvhost.h"
 
 #include <gtest/gtest.h>
@@ -107,42 +107,6 @@ TEST_F(HostTest, CommandWindowWarningsDialogsAndCommands) {
                    "Undefined function 'nosuchfunction'.\n"
                    "mexEvalString: no engine to run \"set_param(bdroot, 'SimulationCommand', "
                    "'stop')\"\n");
-}
-
-// A block's entry as Simulink's calls reach it: the SimStruct comes through
-// x on the sizes call and through plhs[1] on a callback call.
-SimStruct* seen = nullptr;
-void simulinkEntry(int nlhs, mxArray* plhs[], int, const mxArray* prhs[]) {
-    if (nlhs < 0) {
-        seen = reinterpret_cast<SimStruct*>(plhs[1]);
-        return;
-    }
-    EXPECT_EQ(mxGetPr(prhs[1])[1], 5200229.0);
-    seen = reinterpret_cast<SimStruct*>(static_cast<uintptr_t>(mxGetPr(prhs[1])[0]));
-    ASSERT_TRUE(ssSetNumInputPorts(seen, 1) && ssSetNumOutputPorts(seen, 2));
-    EXPECT_FALSE(ssSetNumOutputPorts(seen, -1));
-    ssSetInputPortWidth(seen, 0, 3);
-    ssSetNumSampleTimes(seen, 1);
-}
-
-TEST_F(HostTest, BlockReachesTheEntryBothWaysAndKeepsWithinItsBounds) {
-    zvhost::Block block("zelvanesl61", "model/Zelvane", {});
-    SimStruct* S = block.simStruct();
-    ASSERT_TRUE(block.initializeSizes(simulinkEntry).ok);
-    EXPECT_EQ(seen, S); // the full address travelled through x
-    EXPECT_EQ(block.numOutputPorts(), 2);
-    EXPECT_EQ(block.inputWidth(5), 0);
-    block.allocateSampleTimes();
-    ssSetSampleTime(S, 0, 0.01);
-    ssSetSampleTime(S, 1, 9.0); // not registered: dropped
-    EXPECT_EQ(block.sampleTime(0), 0.01);
-    block.allocateWorkAndSignals();
-    block.inputSignal(0)[2] = 6.5;
-    EXPECT_EQ(*static_cast<const double*>(S->inputPorts[0].signalPtrs[2]), 6.5);
-    seen = nullptr;
-    ASSERT_TRUE(block.callFlag(simulinkEntry, 104, -2).ok);
-    EXPECT_EQ(seen, S);
-    EXPECT_EQ(S->sizes[SS_SIZES_CALL_ARG], -2);
 }
 
 } // namespace

@@ -38,15 +38,6 @@ TEST(ZvsimOptions, DefaultsEveryOptionAndRefusals) {
     ASSERT_TRUE(parse("", o, error));
     EXPECT_EQ(o.product + " " + o.durationSource, "ZV ZELVANE");
     EXPECT_TRUE(o.timestep == 0.01 && o.inputs == -1 && o.outputs == -1 && !o.sizeOnly);
-    ASSERT_TRUE(parse("--size-only --model simple --product=ZVPRO --duration-source SIMULINK "
-                      "--timestep 0.5 --inputs 3 --outputs=-2 --block b.mexa64",
-                      o, error))
-        << error;
-    EXPECT_EQ(o.model + " " + o.product + " " + o.durationSource + " " + o.blockFile,
-              "simple ZVPRO SIMULINK b.mexa64");
-    EXPECT_TRUE(o.sizeOnly && o.timestep == 0.5 && o.inputs == 3 && o.outputs == -2);
-    EXPECT_EQ(zvsim::mexFileName("/opt/bin/zelvanesl61.mexa64"), "zelvanesl61");
-
     // The run: later signals win over earlier ones.
     ASSERT_TRUE(parse("--stop-time=inf --signals 1;2;3 --input 2=step:1 --csv a.csv --plot=b.svg",
                       o, error))
@@ -134,37 +125,8 @@ TEST(ZvsimSizeOnly, WidthsWarningsErrorsAndExitStatus) {
 
 #endif
 
-// Requests of every kind meet in one record: two within 100 ms are one
-// (also when the second read its clock a moment before the first), a later
-// one gives the run up, and each is named as it came.
-TEST(ZvsimInterrupt, RequestsMergeOrGiveTheRunUp) {
-    using namespace zvsim;
-    const struct {
-        InterruptKind kind;
-        long long at;
-        InterruptNote note;
-        int signal, abandon;
-        const char* name;
-    } steps[] = {{INTERRUPT_CTRL_BREAK, 1000, INTERRUPT_FIRST, SIGINT, 0, "Ctrl-Break"},
-                 {INTERRUPT_CTRL_C, 1099, INTERRUPT_SAME, SIGINT, 0, "Ctrl-Break"},
-                 {INTERRUPT_CTRL_C, 990, INTERRUPT_SAME, SIGINT, 0, "Ctrl-Break"},
-                 {INTERRUPT_TERM, 1100, INTERRUPT_ABANDON, SIGINT, SIGTERM, "SIGTERM"},
-                 {INTERRUPT_CTRL_C, 1500, INTERRUPT_ABANDON, SIGINT, SIGTERM, "SIGTERM"}};
-    clearInterrupts();
-    EXPECT_EQ(interruptAgeMs(), -1);
-    for (const auto& s : steps) {
-        SCOPED_TRACE(s.at);
-        EXPECT_EQ(noteInterrupt(s.kind, s.at), s.note);
-        EXPECT_EQ(interruptSignal(), s.signal);
-        EXPECT_EQ(abandonSignal(), s.abandon);
-        EXPECT_STREQ(interruptName(s.abandon == 0), s.name);
-    }
-    clearInterrupts();
-    EXPECT_EQ(noteInterrupt(INTERRUPT_CONSOLE_CLOSED, 0), INTERRUPT_FIRST) << "at the clock's 0";
-    EXPECT_EQ(interruptSignal(), SIGTERM);
-    clearInterrupts();
-}
-
+// (How requests merge or give the run up: the run tests' Ctrl-C and SIGTERM
+// cases.)
 #ifdef _WIN32
 // The console handler takes Ctrl-C and Ctrl-Break during a run; one that
 // gives the run up is left to the system's default unless the engine

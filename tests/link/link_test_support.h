@@ -17,7 +17,7 @@
 
 namespace zvlinktest {
 
-using namespace zvproc; // Bytes, be32, beDouble, frame, header
+using namespace zvproc; // Bytes, be32, beDouble, text, frame, header
 
 inline Bytes beFloats(std::initializer_list<float> values) {
     Bytes out;
@@ -27,9 +27,6 @@ inline Bytes beFloats(std::initializer_list<float> values) {
         out += be32(u);
     }
     return out;
-}
-inline Bytes text(const std::string& t) {
-    return be32(uint32_t(t.size())) + t;
 }
 
 using zvnet::loopbackSocket;

@@ -44,7 +44,7 @@ TEST(SimioProgress, SilentWhenNotATerminalOrForAShortRun) {
     EXPECT_EQ(ProgressLine::format(2, NAN, -1), "t = 2 s");
 }
 
-TEST(SimioProgress, RedrawsInPlaceAFewTimesPerSecond) {
+TEST(SimioProgress, RedrawsInPlaceAFewTimesPerSecondAndBlanksWhatIsLeft) {
     Capture cap;
     ProgressLine p(cap.f, true, cap.clock, 0.25);
     // 10000 steps over 2 s of clock: at most one draw per quarter second.
@@ -60,17 +60,16 @@ TEST(SimioProgress, RedrawsInPlaceAFewTimesPerSecond) {
     text = cap.text();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1); // in place, then one line end
     EXPECT_EQ(text.substr(text.rfind('\r')), "\rt = 100 / 100 s, 5000 steps/s\n");
-}
 
-TEST(SimioProgress, ShorterLinesBlankOutTheRestAndClearErases) {
-    Capture cap;
-    ProgressLine p(cap.f, true, cap.clock, 0.25);
-    p.update(0, INFINITY, 0);
-    cap.now += 1;
-    p.update(123456.5, INFINITY, 1000000);
-    cap.now += 1;
-    p.update(1, INFINITY, 1000000);
-    p.clear();
-    EXPECT_EQ(cap.text(), "\rt = 123456 s, 1000000 steps/s\rt = 1 s, 500000 steps/s      \r" +
-                              std::string(23, ' ') + "\r");
+    // A shorter line blanks out the rest of the longer one; clear() erases.
+    Capture open;
+    ProgressLine q(open.f, true, open.clock, 0.25);
+    q.update(0, INFINITY, 0);
+    open.now += 1;
+    q.update(123456.5, INFINITY, 1000000);
+    open.now += 1;
+    q.update(1, INFINITY, 1000000);
+    q.clear();
+    EXPECT_EQ(open.text(), "\rt = 123456 s, 1000000 steps/s\rt = 1 s, 500000 steps/s      \r" +
+                               std::string(23, ' ') + "\r");
 }

@@ -56,22 +56,8 @@ double lagAfter(double gain, double u, double tau, double t) {
     return gain * u * (1.0 - std::exp(-t / tau));
 }
 
-// (The reply's bytes to the right text: the byte-by-byte fault below.)
-TEST_F(SolverSession, HandshakeRefusesAnotherTextAndServesTheNextBlock) {
+TEST_F(SolverSession, DataFileCheckNamesAndFilesOfItsOwn) {
     start();
-    auto c = connect();
-    ASSERT_TRUE(c);
-    std::string text;
-    EXPECT_EQ(c->handshake(&text, "HELLO"), uint32_t(FLAG_HANDSHAKE_REPLY));
-    EXPECT_NE(text, "OK");
-    EXPECT_EQ(c->nextFlag(), uint32_t(FLAG_LOST));
-    c.reset();
-    EXPECT_TRUE(link());
-}
-
-TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
-    start();
-    dir.file("old.dat", "ZVSOLVER:PRODUCT=ZVDEMO\nZVSOLVER:VERSION=6.0\n");
     dir.file("plain.dat", "ZELVANE MODEL DATA 6.1\n");
     // A name that leads out of the working folder is never opened.
     std::filesystem::create_directory(dir.path("sub"));
@@ -82,11 +68,8 @@ TEST_F(SolverSession, DataFileCheckAnswersAllFourWays) {
         const char *model, *product, *version;
         int32_t expected;
     } cases[] = {
-        {"nosuch", "ZVDEMO", "6.1", 0},
-        {"tank", "ZVOTHER", "6.1", -1},
-        {"old", "ZVDEMO", "6.1", -2},
+        // (A missing file, another product, an older version: the run tests.)
         {"tank", "ZVDEMO", "6.2", -2},
-        {"tank", "ZVDEMO", "6.1", 1},
         {"tank.dat", "ZVDEMO", "6.1", 0}, // a base name only: no tank.dat.dat
         {"plain", "ANYTHING", "6.1", 1},  // names neither product nor version
         {"sub/tank", "ZVDEMO", "6.1", 0},
@@ -135,67 +118,13 @@ TEST_F(SolverSession, StepsFollowTheLagsExactly) {
     ASSERT_TRUE(c->update(&after));
     EXPECT_NEAR(after[1], y[1] * std::exp(-1.0 / 2.0), 1e-9);
 
-    // An advance and the next output request in one segment, as a pipelined
-    // block sends them: both answered in order, the outputs those after the advance.
-    ASSERT_TRUE(c->send(frame(3, header(FID_SLCZVPWR, "([i]D[i]<D[b]I[b]I)V") + beDouble(1.0) +
-                                     be32(1) + beDouble(1.5) + be32(0) + be32(21)) +
-                        frame(3, header(FID_ZVUPDATE, "([o]<D)V"))));
-    EXPECT_EQ(c->receive(41),
-              frame(4, header(FID_SLCZVPWR, "([i]D[i]<D[b]I[b]I)V") + be32(0) + be32(22)));
-    const Bytes early = c->receive(49);
-    ASSERT_TRUE(c->update(&after));
-    EXPECT_EQ(early, frame(4, header(FID_ZVUPDATE, "([o]<D)V") + be32(3) + beDouble(after[0]) +
-                                  beDouble(after[1]) + beDouble(after[2])));
-
     c->sendClose();
     c.reset();
     solver->stop();
     // Header, the start-up row and one row per advance.
     std::string out = dir.read("tank.out");
     EXPECT_EQ(out.rfind("time u1 u2 y1 y2 y3\n", 0), 0u) << out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 22);
-}
-
-// One listening solver serves the links in turn, each from a fresh start.
-TEST_F(SolverSession, LinksInTurnEndAsDoneSimSaysAndASignalStopsTheSolver) {
-    start({}, demoModel("ZVSOLVER:DURATION=10", "ZVSOLVER:DURATION=1"));
-    // doneSim -1: -2 once the solver's time reaches its duration, and from then on.
-    {
-        auto c = link();
-        ASSERT_TRUE(c);
-        double duration = 0;
-        c->startRun(&duration);
-        EXPECT_EQ(duration, 1.0);
-        int32_t adv = 0;
-        for (int n = 1; n <= 5; ++n) {
-            int32_t doneSim = -1;
-            ASSERT_TRUE(c->advance(0.25, {1.0, 1.0}, &doneSim, &adv));
-            EXPECT_EQ(doneSim, n >= 4 ? -2 : -1) << "step " << n;
-        }
-        c->sendClose();
-    }
-    // doneSim 1 or 2: Simulink has finished; the solver runs alone to its duration.
-    for (int32_t finished : {1, 2}) {
-        auto c = link();
-        ASSERT_TRUE(c);
-        double duration = 0;
-        c->startRun(&duration);
-        int32_t adv = 0, doneSim = 0;
-        ASSERT_TRUE(c->advance(0.25, {1.0, 0.0}, &doneSim, &adv));
-        EXPECT_EQ(adv, 1);
-        std::vector<double> before, y;
-        ASSERT_TRUE(c->update(&before));
-        doneSim = finished;
-        ASSERT_TRUE(c->advance(0.25, {5.0, 5.0}, &doneSim, &adv)); // inputs held at zero
-        ASSERT_TRUE(c->update(&y));
-        EXPECT_NEAR(y[0], before[0] * std::exp(-0.75 / 0.5), 1e-9);
-        EXPECT_EQ(y[1], 0.0);
-        c->sendClose();
-        c.reset();
-        std::string out = dir.read("tank.out"); // its last row is at the duration
-        EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1, 2), "1 ") << out;
-    }
-    EXPECT_EQ(solver->stop(), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 21);
 }
 
 // Launched with ZVlink -i:PORT it connects back once and ends with the link,
@@ -254,62 +183,8 @@ TEST(SolverCommandLine, RefusesWhatItCannotUse) {
     }
 }
 
-TEST_F(SolverSession, FaultsActOnTheCallTheyAimAtOnEveryLink) {
-    onEachLink({"close-after=2"}, [](SolverClient& c) {
-        int32_t check = 0;
-        double duration = 0;
-        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        ASSERT_TRUE(c.call(FID_SLOPEN));
-        EXPECT_FALSE(c.startup("tank", "ZVDEMO", &duration));
-        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_CLOSE));
-        EXPECT_EQ(c.lastLength, 0);
-        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_LOST));
-    });
-    onEachLink({"drop=ZVUPDATE:2"}, [](SolverClient& c) {
-        double duration = 0;
-        c.startRun(&duration);
-        std::vector<double> y;
-        int32_t doneSim = 0, adv = 0;
-        ASSERT_TRUE(c.update(&y));
-        ASSERT_TRUE(c.advance(0.1, {1, 1}, &doneSim, &adv));
-        EXPECT_FALSE(c.update(&y));
-        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_LOST));
-    });
-    onEachLink({"cut=SLCZVPWR:2"}, [](SolverClient& c) {
-        int32_t doneSim = 0, adv = 0;
-        ASSERT_TRUE(c.advance(0.1, {1, 1}, &doneSim, &adv));
-        EXPECT_FALSE(c.advance(0.1, {1, 1}, &doneSim, &adv));
-        // The return's header came, its body stops half-way.
-        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_RETURN));
-        EXPECT_EQ(c.sock->errorCode, XERROR_INCOMPLETE_MESSAGE);
-        EXPECT_EQ(adv, 1);
-    });
-    onEachConnection({"refuse-handshake=NOPE"}, [](SolverClient& c) {
-        std::string reply;
-        EXPECT_EQ(c.handshake(&reply), uint32_t(FLAG_HANDSHAKE_REPLY));
-        EXPECT_EQ(reply, "NOPE");
-        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_LOST));
-    });
-    onEachLink({"bad-flag=1", "call-back=SLOPEN", "wrong-id=SLZVIMAN"}, [](SolverClient& c) {
-        int32_t check = 0;
-        EXPECT_FALSE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        EXPECT_EQ(c.lastFlag, 7u);
-        EXPECT_EQ(c.lastLength, 0);
-        EXPECT_FALSE(c.call(FID_SLOPEN));
-        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_CALL));
-        MessageBuffer* call = receiveFunctionHeader(c.sock, c.lastLength);
-        ASSERT_NE(call, nullptr);
-        EXPECT_EQ(call->functionId, FID_ZVNUMSPEC);
-        EXPECT_EQ(call->total, c.lastLength); // nothing of it is left unread
-        freeMessageBuffer(call);
-        double duration = 0;
-        EXPECT_FALSE(c.startup("tank", "ZVDEMO", &duration));
-        EXPECT_EQ(c.lastFlag, uint32_t(FLAG_RETURN));
-        // The link carries on in step with the block.
-        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        EXPECT_EQ(check, 1);
-        ASSERT_TRUE(c.call(FID_CHECKBACK));
-    });
+// (What each fault does on the wire: the trace's relay table.)
+TEST_F(SolverSession, StallAndByteByByteFaultsOnEveryLink) {
     onEachLink({"stall=2@SLOPEN"}, [](SolverClient& c) {
         int32_t check = 0;
         ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
@@ -318,13 +193,6 @@ TEST_F(SolverSession, FaultsActOnTheCallTheyAimAtOnEveryLink) {
         EXPECT_EQ(c.sock->errorCode, XSOCKET_ETIMEDOUT);
         setXSocketTimeout(c.sock, 10);
         EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_RETURN));
-    });
-    onEachLink({"too-many-outputs=130"}, [](SolverClient& c) {
-        double duration = 0;
-        c.startRun(&duration);
-        std::vector<double> y;
-        ASSERT_TRUE(c.update(&y, 200));
-        EXPECT_EQ(y.size(), 130u);
     });
     onEachConnection({"byte-by-byte"}, [](SolverClient& c) {
         ASSERT_TRUE(c.hello());

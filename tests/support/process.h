@@ -47,6 +47,10 @@ inline Bytes beDouble(double d) {
 inline Bytes frame(uint32_t flag, const Bytes& body) {
     return be32(flag) + be32(uint32_t(body.size())) + body;
 }
+// A count-prefixed text field.
+inline Bytes text(const std::string& t) {
+    return be32(uint32_t(t.size())) + t;
+}
 // Function header: id, signature length with its NUL, the signature.
 inline Bytes header(uint16_t id, const std::string& signature) {
     return Bytes{char(id >> 8), char(id), 0, char(signature.size() + 1)} + signature +

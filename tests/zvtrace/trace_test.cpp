@@ -20,10 +20,6 @@ std::string decoded(uint32_t flag, const Bytes& body, zvtrace::Direction d) {
     return line.substr(line.find_first_not_of(' ', line.find(' ', line.find_first_not_of(' '))));
 }
 
-Bytes text(const std::string& s) {
-    return be32(uint32_t(s.size())) + s;
-}
-
 const auto toSolver = zvtrace::Direction::ToSolver;
 const auto toBlock = zvtrace::Direction::ToBlock;
 
@@ -219,6 +215,8 @@ Bytes script(uint16_t port) {
     return got + (flag == FLAG_LOST ? "<lost>" : flag == 0 ? "<end>" : "<more>");
 }
 
+// Each fault's effect on the wire, pinned once: by the trace's lines, on two
+// links of one solver (direct, then traced), and by the replay.
 TEST(TraceRelay, BothEndsSeeWhatTheyWouldWithoutItUnderEveryFault) {
     struct Case {
         std::vector<std::string> faults;
@@ -318,8 +316,8 @@ TEST(TraceReplay, RecordingsThatCannotBeReplayedAreRefusedWithTheReason) {
 
 #ifdef ZVTEST_ZVSIM
 
-// The demo's run through the trace, as the README shows it: every call gets
-// its return and every frame decodes.
+// The demo's run through the trace, as the README shows it: every frame
+// decodes, into text and JSON lines.
 TEST(TraceRelay, DemoRunDecodesEveryCallAndReturn) {
     DemoFolder dir;
     ListeningSolver solver(dir.path());
@@ -338,27 +336,10 @@ TEST(TraceRelay, DemoRunDecodesEveryCallAndReturn) {
     const std::string trace = dir.read("trace.txt");
     EXPECT_EQ(trace.find("MALFORMED"), std::string::npos) << trace;
 
-    std::vector<std::string> calls, returns;
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string time, direction, kind, name;
-        words >> time >> direction >> kind >> name;
-        if (kind == "call") calls.push_back(name);
-        if (kind == "return") returns.push_back(name);
-        if (kind == "call" || kind == "return") {
-            EXPECT_EQ(direction, kind == "call" ? "block>solver" : "solver>block") << line;
-        }
-    }
-    EXPECT_EQ(calls, returns);
-    // Start, 100 steps of two calls until the solver's duration, the end.
-    ASSERT_EQ(calls.size(), 3u + 200u + 2u) << trace;
-    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 5),
-              (std::vector<std::string>{"DATEXIST#13", "SLOPEN#11", "SLZVIMAN#12", "ZVUPDATE#14",
-                                        "SLCZVPWR#15"}));
-    EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
-              (std::vector<std::string>{"SLCLOSE#16", "CHECKBACK#17"}));
+    // The solver's completion and the end are traced (the count of calls and
+    // returns: the replay's summary).
     EXPECT_NE(trace.find("return    SLCZVPWR#15 b:I=-2 b:I=100"), std::string::npos);
+    EXPECT_NE(trace.find("return    CHECKBACK#17"), std::string::npos);
     // One JSON line per traced frame, each with its bytes.
     const std::string json = dir.read("trace.jsonl");
     size_t frames = 0;
@@ -367,25 +348,6 @@ TEST(TraceRelay, DemoRunDecodesEveryCallAndReturn) {
         frames += line[0] != '#';
     EXPECT_EQ(size_t(std::count(json.begin(), json.end(), '\n')), frames);
     EXPECT_NE(json.find("\"raw\":\"0000000300000008000b0004"), std::string::npos) << json;
-}
-
-// Launch mode: the block starts zvtrace as its solver, zvtrace the real one.
-TEST(TraceRelay, StandsInForTheSolverTheBlockLaunches) {
-    DemoFolder dir;
-    const Finished run =
-        runChild({ZVTEST_ZVSIM, "--model", "tank", "--product", "ZVDEMO", "--duration-source",
-                  "SIMULINK", "--timestep", "0.5", "--stop-time", "1"},
-                 dir.path(),
-                 {{"ZVIHOME", std::string(ZVTEST_TRACEHOME)},
-                  {"ZVTRACE_SOLVER", std::string(ZVTEST_ZELVANE)},
-                  {"ZVTRACE_OUTPUT", dir.path("trace.txt")},
-                  {"ZVIDEBUG", std::nullopt}});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    const std::string trace = dir.read("trace.txt");
-    EXPECT_NE(trace.find("block>solver call      SLZVIMAN#12"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("solver>block return    CHECKBACK#17"), std::string::npos) << trace;
-    EXPECT_EQ(trace.find("MALFORMED"), std::string::npos) << trace;
-    EXPECT_TRUE(dir.eventually("screen.zv", "Link closed by the block."));
 }
 
 // A run recorded through the trace the block launches, then replayed by the
@@ -415,7 +377,6 @@ TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
          "replay summary: 205 calls matched, 0 differences\n"},
         {"pipelined", "PIPELINE=1\n", "", "ZVDEMO", false, "PIPELINE=1\n", "", {}, clean},
         {"dropped link", "", "drop=SLCZVPWR:5", "ZVDEMO", false, "", "", {}, clean},
-        {"cut in the middle of a return", "", "cut=ZVUPDATE:5", "ZVDEMO", false, "", "", {}, clean},
         {"refused data file", "", "", "ZVOTHER", false, "", "", {}, clean},
         {"input changed at t = 0.5", "", "", "ZVDEMO", false, "", "1=step:0.5,0,1", {},
          "difference at call 15, step 6 (t = 0.5), SLCZVPWR, field inputs[0]: recorded 0, sent 1\n"
@@ -442,9 +403,13 @@ TEST(TraceReplay, RecordedRunsReplayToTheirEndingOrNameTheFirstDifference) {
                                            {{"ZVIHOME", std::string(ZVTEST_TRACEHOME)},
                                             {"ZVTRACE_SOLVER", std::string(ZVTEST_ZELVANE)},
                                             {"ZVTRACE_RECORD", dir.path("run.rec")},
+                                            {"ZVTRACE_OUTPUT", dir.path("trace.txt")},
                                             {"ZELVANE_FAULTS", c.faults},
                                             {"ZVIDEBUG", std::nullopt}});
         ASSERT_FALSE(recorded.timedOut);
+        const std::string trace = dir.read("trace.txt");
+        EXPECT_NE(trace.find("block>solver call      DATEXIST#13"), std::string::npos) << trace;
+        EXPECT_TRUE(!c.faults.empty() || trace.find("MALFORMED") == std::string::npos) << trace;
         const std::string csv = dir.read("run.csv");
         std::remove(dir.path("run.csv").c_str());
         dir.file("zvlink.prm", c.replayPrm);
