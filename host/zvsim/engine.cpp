@@ -395,9 +395,15 @@ void Engine::giveUp(RunReport& report, Recorders& out) {
     std::fflush(stderr);
 
     // The block's exit function ends a link left up (its close frame tells
-    // the solver); bounded, as it shares the link with the waiting call.
-    // zvsim ends the moment it is done: the waiting call may wake up on
-    // the link it released.
+    // the solver, and a solver the block launched is ended); bounded, as it
+    // shares the link with the waiting call. That call is stopped for good
+    // first: it would wake on the link the exit function frees.
+    if (!parkShieldedThread()) {
+        std::fprintf(stderr, "zvsim: the run's thread could not be stopped; the link is left "
+                             "to the end of the process.\n");
+        std::fflush(nullptr);
+        std::_Exit(exitStatus(report));
+    }
     static std::atomic<bool> linkEnded{false};
     const zvhost::MexEntry entry = entry_;
     std::thread([entry] {

@@ -2,10 +2,13 @@
 // only records; the engine's watch does the talking.
 #include "interrupt.h"
 
+#include <atomic>
+
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace zvsim {
 
@@ -53,6 +56,37 @@ void disarmInterrupt() {
     install(SIG_DFL);
 }
 
+namespace {
+
+std::atomic<bool> parked{false};
+pthread_t shielded;
+bool shieldedStarted = false;
+
+// Runs on the shielded thread and never returns: the thread sleeps in it
+// until the process ends.
+extern "C" void onPark(int) {
+    parked = true;
+    sigset_t all;
+    sigfillset(&all);
+    for (;;)
+        sigsuspend(&all);
+}
+
+} // namespace
+
+bool parkShieldedThread() {
+    if (!shieldedStarted) return false;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = onPark;
+    sigfillset(&action.sa_mask);
+    sigaction(SIGUSR2, &action, nullptr);
+    if (pthread_kill(shielded, SIGUSR2) != 0) return false;
+    for (int waited = 0; waited < 200 && !parked; ++waited)
+        usleep(1000);
+    return parked;
+}
+
 std::thread startShieldedThread(std::function<void()> body) {
     sigset_t blocked, old;
     sigemptyset(&blocked);
@@ -62,6 +96,8 @@ std::thread startShieldedThread(std::function<void()> body) {
     pthread_sigmask(SIG_BLOCK, &blocked, &old);
     std::thread thread(std::move(body));
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    shielded = thread.native_handle();
+    shieldedStarted = true;
     return thread;
 }
 

@@ -53,6 +53,11 @@ bool interruptWatched();
 // signals are blocked in it), so that they reach the watching thread and
 // no wait of the block's is cut short by one.
 std::thread startShieldedThread(std::function<void()> body);
+// Stops the shielded thread where it is, for good, so that a run given up
+// can end the block's link while the block's call on that thread never
+// wakes to touch what the link's end frees. True once it is stopped
+// (waited for a moment at most).
+bool parkShieldedThread();
 
 // The record both platforms keep: notes a request of a kind at a time on
 // the platform's monotonic clock. Safe in a signal handler and on several

@@ -67,9 +67,27 @@ void disarmInterrupt() {
     if (armed.exchange(false)) SetConsoleCtrlHandler(onConsoleControl, FALSE);
 }
 
+namespace {
+std::atomic<HANDLE> shielded{nullptr};
+} // namespace
+
+bool parkShieldedThread() {
+    const HANDLE thread = shielded.load();
+    return thread && SuspendThread(thread) != static_cast<DWORD>(-1);
+}
+
 std::thread startShieldedThread(std::function<void()> body) {
-    // Console events come on threads of their own.
-    return std::thread(std::move(body));
+    // Console events come on threads of their own; the thread's handle is
+    // kept so that a run given up can stop it.
+    return std::thread([body = std::move(body)] {
+        HANDLE self = nullptr;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS);
+        shielded = self;
+        body();
+        shielded = nullptr;
+        if (self) CloseHandle(self);
+    });
 }
 
 } // namespace zvsim
