@@ -439,11 +439,17 @@ int main(int argc, char** argv) {
     if (mex.empty()) {
         // A build keeps the block beside zvdoctor; an unpacked release keeps
         // zvdoctor in tools/, one folder below the block.
+        // The loader takes the platform's own separators only.
+#ifdef _WIN32
+        const std::string sep = "\\";
+#else
+        const std::string sep = "/";
+#endif
         const std::string folder = zvdoctor::executableFolder();
         const std::string name = std::string("zelvanesl61") + zvdoctor::mexSuffix();
-        mex = folder + "/" + name;
-        if (!std::ifstream(mex).good() && std::ifstream(folder + "/../" + name).good())
-            mex = folder + "/../" + name;
+        mex = folder + sep + name;
+        const std::string above = folder + sep + ".." + sep + name;
+        if (!std::ifstream(mex).good() && std::ifstream(above).good()) mex = above;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

@@ -153,7 +153,10 @@ bool loadMex(const std::string& path, std::string* error, bool* exported) {
     std::error_code ec;
     const std::string full = std::filesystem::absolute(path, ec).string();
     // As MATLAB loads a MEX file: the libraries it names are looked for in
-    // its own folder first.
+    // its own folder first. zvdoctor stands where MATLAB would, so the
+    // libmx and libmex beside it serve the block, as they do for zvsim.
+    const std::string self = executableFolder();
+    if (!self.empty()) SetDllDirectoryA(self.c_str());
     HMODULE m = LoadLibraryExA(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!m) {
         *error = systemText(GetLastError());
