@@ -366,7 +366,8 @@ std::string number(double v, char type) {
     return std::string(buffer, r.ptr);
 }
 
-// Text as a quoted literal, anything unprintable as \xNN; json picks JSON's escapes.
+} // namespace
+
 std::string quoted(const std::string& text, bool json) {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -383,6 +384,8 @@ std::string quoted(const std::string& text, bool json) {
     }
     return out + "\"";
 }
+
+namespace {
 
 std::string hex(const std::vector<unsigned char>& bytes, const char* separator) {
     std::string out;

@@ -85,6 +85,9 @@ class FrameParser {
 };
 
 std::string directionName(Direction direction);
+// Text as a quoted literal, anything unprintable as \xNN; json picks JSON's
+// escapes.
+std::string quoted(const std::string& text, bool json);
 // One text line (no newline): time, direction, kind, function and fields.
 std::string formatLine(const Event& event, bool raw);
 // The same as one JSON object (no newline).

@@ -31,27 +31,6 @@ std::string catalogueVersion() {
     return text;
 }
 
-namespace {
-
-std::string jsonText(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += char(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
-            out += hex;
-        }
-    }
-    return out + "\"";
-}
-
-} // namespace
-
 RecordingWriter::RecordingWriter(std::FILE* file, const RecordingSetup& setup) : file_(file) {
     if (!file_) return;
     char started[32] = "";
@@ -60,8 +39,8 @@ RecordingWriter::RecordingWriter(std::FILE* file, const RecordingSetup& setup) :
         std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", utc);
     line(std::string("{\"format\":\"") + kRecordingFormat + "\",\"version\":" +
          std::to_string(kRecordingVersion) + ",\"catalogue\":\"" + catalogueVersion() +
-         "\",\"handshake\":\"" LINK_HANDSHAKE_TEXT "\",\"mode\":" + jsonText(setup.mode) +
-         ",\"solver\":" + jsonText(setup.solver) +
+         "\",\"handshake\":\"" LINK_HANDSHAKE_TEXT "\",\"mode\":" + quoted(setup.mode, true) +
+         ",\"solver\":" + quoted(setup.solver, true) +
          ",\"pipeline\":" + (setup.pipeline < 0 ? "null" : std::to_string(setup.pipeline)) +
          ",\"started\":\"" + started + "\",\"recorder\":\"zvtrace 6.1.0\"}");
 }
