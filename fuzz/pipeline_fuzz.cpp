@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned program = unsigned(data[0]) << 8 | data[1];
     zvfuzz::Feed feed(data + 2, size - 2);
     linkState.socket = retainXSocket(feed.local);
-    linkState.pipeline = 1;
+    linkState.settings.pipeline = 1;
     setErrorCallback(nullptr);
     // Exactly the room the stubs promise to stay within.
     double* values = static_cast<double*>(malloc(ZVUPDATE_CAPACITY * sizeof(double)));
@@ -46,6 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     free(values);
     closeLink();
-    linkState.pipeline = 0;
+    linkState.settings.pipeline = 0;
     return 0;
 }

@@ -8,7 +8,7 @@
 #include "protocol/stage.h"
 
 int linkPipelined(void) {
-    return linkState.pipeline;
+    return linkState.settings.pipeline;
 }
 
 uint16_t callAheadOutstanding(void) {

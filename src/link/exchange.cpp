@@ -48,7 +48,7 @@ void readFailed(XSocket* link, uint16_t id, bool insideFrame) {
     if (linkState.socket != link) return;
     if (linkWaitTimedOut(link)) {
         logMessage(LOG_ERROR, "no answer to %s within %g s (%s in %s); taking the solver as lost",
-                   functionName(id), limitSeconds(linkState.boundMs), linkState.boundKey,
+                   functionName(id), limitSeconds(boundLimitMs()), linkState.boundKey,
                    LINK_SETTINGS_FILE);
         giveUpOnSolver(link, true);
     } else if (insideFrame) {
@@ -64,7 +64,7 @@ void bodyReadFailed(XSocket* s, uint32_t byteFlag) {
     if (linkWaitTimedOut(s)) {
         logMessage(LOG_ERROR,
                    "message %d not whole within %g s (%s in %s); taking the solver as lost",
-                   static_cast<int>(byteFlag), limitSeconds(linkState.boundMs), linkState.boundKey,
+                   static_cast<int>(byteFlag), limitSeconds(boundLimitMs()), linkState.boundKey,
                    LINK_SETTINGS_FILE);
         giveUpOnSolver(s, true);
     } else {
@@ -118,10 +118,14 @@ double limitSeconds(int32_t ms) {
     return ms / 1000.0;
 }
 
-void boundLinkExchange(XSocket* s, const char* key, int32_t ms) {
+int32_t boundLimitMs(void) {
+    const bool isLong = linkState.boundKey && strcmp(linkState.boundKey, "LONGTIMEOUT") == 0;
+    return isLong ? linkState.settings.longTimeoutMs : linkState.settings.timeoutMs;
+}
+
+void boundLinkExchange(XSocket* s, const char* key) {
     linkState.boundKey = key;
-    linkState.boundMs = ms;
-    setXSocketDeadline(s, ms);
+    setXSocketDeadline(s, boundLimitMs());
 }
 
 void startCallClock(XSocket* s, uint16_t id) {
@@ -130,9 +134,9 @@ void startCallClock(XSocket* s, uint16_t id) {
     const bool longCall = id == FID_SLZVIMAN || (id == FID_SLCZVPWR && linkState.nextCallLong);
     if (id == FID_SLCZVPWR) linkState.nextCallLong = 0;
     if (longCall)
-        boundLinkExchange(s, "LONGTIMEOUT", linkState.longTimeout);
+        boundLinkExchange(s, "LONGTIMEOUT");
     else
-        boundLinkExchange(s, "TIMEOUT", linkState.replyTimeout);
+        boundLinkExchange(s, "TIMEOUT");
 }
 
 void markFinalAdvance(void) {
@@ -141,7 +145,9 @@ void markFinalAdvance(void) {
 
 void sayLinkOver(XSocket* s) {
     if (!s || s->handle == XSOCKET_INVALID_HANDLE) return;
-    boundLinkExchange(s, "TIMEOUT", CLOSE_SEND_MS);
+    // Not a limit of the settings: a solver that stopped reading must not
+    // hold the end of the link, whatever TIMEOUT says.
+    setXSocketDeadline(s, CLOSE_SEND_MS);
     if (!writeMessageHeader(s, FLAG_CLOSE, 0)) logXSocketError(s);
 }
 
@@ -154,7 +160,7 @@ void callSendFailed(XSocket* link, uint16_t id) {
         return;
     logMessage(LOG_ERROR,
                "%s not sent within %g s (%s in %s): the solver stopped reading; taking it as lost",
-               functionName(id), limitSeconds(linkState.boundMs), linkState.boundKey,
+               functionName(id), limitSeconds(boundLimitMs()), linkState.boundKey,
                LINK_SETTINGS_FILE);
     giveUpOnSolver(link, false);
 }

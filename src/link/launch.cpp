@@ -12,8 +12,7 @@
 #include "protocol/catalogue.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, 0, 0, 0, 0,
-                       0,       0, 0,       "TIMEOUT",           0, 0};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, {}, 0, 0, 0, 0, "TIMEOUT", 0};
 
 int linkConnectMode(void) {
     return linkState.connectMode;
@@ -53,12 +52,13 @@ int startFailed(const char* message) {
 
 void logLimits(void) {
     char timeout[32] = "none", longTimeout[32] = "none";
-    if (linkState.replyTimeout > 0)
-        snprintf(timeout, sizeof timeout, "%g s", limitSeconds(linkState.replyTimeout));
-    if (linkState.longTimeout > 0)
-        snprintf(longTimeout, sizeof longTimeout, "%g s", limitSeconds(linkState.longTimeout));
+    if (linkState.settings.timeoutMs > 0)
+        snprintf(timeout, sizeof timeout, "%g s", limitSeconds(linkState.settings.timeoutMs));
+    if (linkState.settings.longTimeoutMs > 0)
+        snprintf(longTimeout, sizeof longTimeout, "%g s",
+                 limitSeconds(linkState.settings.longTimeoutMs));
     // Said where a run's messages are read when a limit can end the link.
-    const bool limited = linkState.replyTimeout > 0 || linkState.longTimeout > 0;
+    const bool limited = linkState.settings.timeoutMs > 0 || linkState.settings.longTimeoutMs > 0;
     logMessage(limited ? LOG_INFO : LOG_DEBUG,
                "time limits: TIMEOUT %s (the connect, the handshake, each call), LONGTIMEOUT %s "
                "(SLZVIMAN, the final advance)",
@@ -99,8 +99,8 @@ void keepSolverProgram(const char* command) {
 int acceptSolver(XSocket* server) {
     // TIMEOUT, where it is shorter, bounds the wait for the solver too.
     int64_t limitMs = int64_t(linkState.acceptTimeout) * 1000;
-    if (linkState.replyTimeout > 0 && linkState.replyTimeout < limitMs)
-        limitMs = linkState.replyTimeout;
+    if (linkState.settings.timeoutMs > 0 && linkState.settings.timeoutMs < limitMs)
+        limitMs = linkState.settings.timeoutMs;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
         const int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -168,9 +168,7 @@ int startLink(void) {
         }
         applyLinkDefaults(&settings);
     }
-    linkState.replyTimeout = settings.timeoutMs;
-    linkState.longTimeout = settings.longTimeoutMs;
-    linkState.pipeline = settings.pipeline;
+    linkState.settings = settings;
     linkState.greeted = 0;
     linkState.nextCallLong = 0;
     logLimits();
@@ -247,7 +245,7 @@ int connectToSolver(uint16_t port, const char* host) {
     logMessage(LOG_INFO, "connect mode: connecting to %s port %hu", host, port);
     // The limit bounds the connect too: a host that drops the attempt
     // would otherwise hold it for minutes.
-    boundLinkExchange(linkState.socket, "TIMEOUT", linkState.replyTimeout);
+    boundLinkExchange(linkState.socket, "TIMEOUT");
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
         XSocket* s = linkState.socket;
         logXSocketError(s);
@@ -256,7 +254,7 @@ int connectToSolver(uint16_t port, const char* host) {
                        host, port);
         else if (linkWaitTimedOut(s))
             logMessage(LOG_ERROR, "no connection to %s port %hu within %g s (TIMEOUT in %s)", host,
-                       port, limitSeconds(linkState.replyTimeout), LINK_SETTINGS_FILE);
+                       port, limitSeconds(linkState.settings.timeoutMs), LINK_SETTINGS_FILE);
         else if (!s->libraryError && s->errorCode == XSOCKET_ETIMEDOUT)
             logMessage(LOG_ERROR, "no connection to %s port %hu: the attempt timed out", host,
                        port);
@@ -271,7 +269,7 @@ int sendHandshake(void) {
     static const char text[LINK_HANDSHAKE_LENGTH] = LINK_HANDSHAKE_TEXT;
     XSocket* s = linkState.socket;
     if (!s) return 0;
-    boundLinkExchange(s, "TIMEOUT", linkState.replyTimeout);
+    boundLinkExchange(s, "TIMEOUT");
     if (!writeMessageHeader(s, FLAG_HANDSHAKE, LINK_HANDSHAKE_LENGTH) ||
         !writeMessageData(s, text, LINK_HANDSHAKE_LENGTH)) {
         logXSocketError(s);
@@ -285,7 +283,7 @@ int sendHandshake(void) {
         logXSocketError(s);
         if (linkWaitTimedOut(s))
             logMessage(LOG_ERROR, "no handshake reply within %g s (TIMEOUT in %s)",
-                       limitSeconds(linkState.replyTimeout), LINK_SETTINGS_FILE);
+                       limitSeconds(linkState.settings.timeoutMs), LINK_SETTINGS_FILE);
         return 0;
     }
     logMessage(LOG_DEBUG, "received reply...");

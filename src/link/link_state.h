@@ -4,20 +4,16 @@
 #include <cstdint>
 
 #include "link/link.h"
+#include "link/settings.h"
 
 struct LinkState {
     XSocket* socket;           // the link, or null; set before it is connected
     int socketsStarted;        // this process started the platform socket layer
     LinkErrorCallback onError; // null until the block registers one
     int32_t acceptTimeout;     // seconds
-    // Milliseconds the connect, the handshake and each call (its send and
-    // its return together) may take; 0: no limit. TIMEOUT of the settings.
-    int32_t replyTimeout;
-    // The same for the calls in which the solver works alone for long
-    // (SLZVIMAN, the final advance). LONGTIMEOUT of the settings.
-    int32_t longTimeout;
-    // PIPELINE of the settings of the link's start.
-    int32_t pipeline;
+    // The settings the link started with: its time limits and PIPELINE are
+    // read from here and nowhere else.
+    LinkSettings settings;
     // The call sent ahead whose return is still on its way (0: none). It
     // is the next frame the solver sends, after the returns already awaited.
     uint16_t aheadId;
@@ -28,9 +24,10 @@ struct LinkState {
     int nextCallLong;
     // The handshake went out on this link's start: the solver is listening.
     int greeted;
-    // What bounds the exchange in progress, for the messages of a time-out.
+    // The setting that bounds the exchange in progress ("TIMEOUT" or
+    // "LONGTIMEOUT"), for the messages of a time-out; the socket holds when
+    // its time is up.
     const char* boundKey;
-    int32_t boundMs;
     // The last start reached a solver that listens (connect mode) rather
     // than launching one.
     int32_t connectMode;
@@ -40,14 +37,16 @@ extern LinkState linkState;
 
 // Whether the last wait on s ran out of its time limit.
 inline bool linkWaitTimedOut(const XSocket* s) {
-    return linkState.boundMs > 0 && !s->libraryError && s->errorCode == XSOCKET_ETIMEDOUT;
+    return s->deadline != 0 && !s->libraryError && s->errorCode == XSOCKET_ETIMEDOUT;
 }
+// The milliseconds of the setting that bounds the exchange in progress.
+int32_t boundLimitMs(void);
 
 // Starts the platform socket layer once per link.
 int startLinkSockets(void);
-// Starts the clock of one exchange on s: key names the setting that bounds
-// it, ms its limit (0: none).
-void boundLinkExchange(XSocket* s, const char* key, int32_t ms);
+// Starts the clock of one exchange on s, bounded by the setting key names
+// ("TIMEOUT" or "LONGTIMEOUT"; a limit of 0 is none).
+void boundLinkExchange(XSocket* s, const char* key);
 // Starts the clock of call id, bounded by TIMEOUT or LONGTIMEOUT.
 void startCallClock(XSocket* s, uint16_t id);
 // Waits for the return of call id, already sent, within the clock running.
