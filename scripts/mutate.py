@@ -75,15 +75,24 @@ def apply(mutant):
     with open(full) as f:
         text = f.read()
     lines = text.split("\n")
-    line = lines[n - 1]
+
+    def fits(i):
+        if not 0 <= i < len(lines):
+            return False
+        if name == "drop-call":
+            return lines[i].strip() == old
+        return lines[i][col : col + len(old)] == old
+
+    # A plan outlives edits elsewhere in the file: the mutant's line is the
+    # nearest one that still reads as it did when it was planned.
+    at = next((i for d in range(len(lines)) for i in (n - 1 - d, n - 1 + d) if fits(i)), None)
+    if at is None or abs(at - (n - 1)) > 200:
+        return None
+    line = lines[at]
     if name == "drop-call":
-        if line.strip() != old:
-            return None
-        lines[n - 1] = line[: len(line) - len(line.lstrip())] + "; // dropped"
+        lines[at] = line[: len(line) - len(line.lstrip())] + "; // dropped"
     else:
-        if line[col : col + len(old)] != old:
-            return None
-        lines[n - 1] = line[:col] + new + line[col + len(old) :]
+        lines[at] = line[:col] + new + line[col + len(old) :]
     with open(full, "w") as f:
         f.write("\n".join(lines))
     return text
