@@ -107,7 +107,7 @@ def suite_passes(build, mutant=""):
     if tests.returncode != 0:
         # Which test failed, so that a kill can be checked by hand.
         failed = [l.strip() for l in tests.stdout.splitlines()
-                  if re.search(r"\*\*\*|Failed|Timeout", l)]
+                  if re.search(r"\*\*\*|\((Failed|Timeout)\)", l)]
         print("%s: %s" % (mutant or "unmutated", "; ".join(failed[:5])), file=sys.stderr)
     return tests.returncode == 0
 
