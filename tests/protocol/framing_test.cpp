@@ -120,18 +120,4 @@ TEST(ProtocolFramingIn, LengthOfTwoToTheThirtyFirstIsNegativeAndFitsNothing) {
     EXPECT_EQ(pair.localReadRest(), Wire().u16(16).sig("([i]I)V").bytes);
 }
 
-TEST(ProtocolMessageBuffer, MeasuringSumsSizesAndRefusesSizesThatWrap) {
-    WirePair pair;
-    MessageBuffer* measure = newMessageBuffer(pair.local, 0);
-    double values[3] = {1, 2, 3};
-    void* slot = values;
-    EXPECT_TRUE(transferField(measure, &slot, 8, 3, FIELD_SEND));
-    EXPECT_TRUE(transferField(measure, &slot, 1, 5, FIELD_SEND | FIELD_ARRAY));
-    EXPECT_EQ(measure->total, 29);
-    EXPECT_FALSE(transferField(measure, &slot, 8, INT32_MAX, FIELD_SEND));
-    EXPECT_FALSE(transferField(measure, &slot, 4, -1, FIELD_SEND));
-    freeMessageBuffer(measure);
-    EXPECT_TRUE(pair.peerReadAll().empty());
-}
-
 } // namespace
