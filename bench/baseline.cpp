@@ -13,9 +13,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 
 #include "protocol/bigendian.h"
@@ -29,28 +28,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int sendMessage(XSocket* s, uint16_t id, int isCall, ...) {
-    va_list args;
-    va_start(args, isCall);
-    const int ok = sendFunctionMessage(s, id, args, isCall);
-    va_end(args);
-    return ok;
-}
-
-// The frame the protocol writes, taken from a socket pair.
-std::vector<unsigned char> capture(const std::function<int(XSocket*)>& write) {
-    int fds[2];
-    std::vector<unsigned char> bytes;
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return bytes;
-    XSocket* s = newXSocket();
-    s->handle = fds[0];
-    const bool ok = write(s) != 0;
-    releaseXSocket(s);
-    unsigned char chunk[4096];
-    for (ssize_t n; ok && (n = read(fds[1], chunk, sizeof chunk)) > 0;)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    close(fds[1]);
-    return bytes;
+// A frame as the block's own packer makes it.
+template <typename... Fields>
+std::vector<unsigned char> frameOf(uint16_t id, int isCall, Fields... fields) {
+    int32_t length = 0;
+    unsigned char* packed = newFunctionFrameOf(&length, isCall, id, fields...);
+    std::vector<unsigned char> frame(packed, packed ? packed + length : packed);
+    free(packed);
+    return frame;
 }
 
 bool writeAll(int fd, const std::vector<unsigned char>& frame) {
@@ -162,37 +147,27 @@ StepFrames stepFrames(int inputs, int outputs) {
     std::vector<double> in(size_t(inputs), 0.5), out(size_t(outputs), 0.25);
     int32_t count = 0;
     double* values = nullptr;
-    f.updateCall =
-        capture([&](XSocket* s) { return sendMessage(s, FID_ZVUPDATE, 1, &count, &values); });
+    f.updateCall = frameOf(FID_ZVUPDATE, 1, &count, &values);
     count = outputs;
     values = out.data();
-    f.updateReturn =
-        capture([&](XSocket* s) { return sendMessage(s, FID_ZVUPDATE, 0, &count, &values); });
+    f.updateReturn = frameOf(FID_ZVUPDATE, 0, &count, &values);
     double delta = 0.001;
     int32_t n = inputs, doneSim = 0, adv = 0;
     double* data = in.data();
-    f.advanceCall = capture([&](XSocket* s) {
-        return sendMessage(s, FID_SLCZVPWR, 1, &delta, &n, &data, &doneSim, &adv);
-    });
-    f.advanceReturn = capture([&](XSocket* s) {
-        return sendMessage(s, FID_SLCZVPWR, 0, &delta, &n, &data, &doneSim, &adv);
-    });
+    f.advanceCall = frameOf(FID_SLCZVPWR, 1, &delta, &n, &data, &doneSim, &adv);
+    f.advanceReturn = frameOf(FID_SLCZVPWR, 0, &delta, &n, &data, &doneSim, &adv);
     // The start's and the end's calls: the file is accepted, the duration
     // unknown; the rest return nothing.
     int32_t length = 0, accepted = 1;
     char* text = nullptr;
     double duration = -1.0;
-    f.otherReturns[FID_DATEXIST] = capture([&](XSocket* s) {
-        return sendMessage(s, FID_DATEXIST, 0, &length, &text, &accepted, &length, &text, &length,
-                           &text);
-    });
-    f.otherReturns[FID_SLZVIMAN] = capture([&](XSocket* s) {
-        return sendMessage(s, FID_SLZVIMAN, 0, &length, &text, &length, &text, &duration);
-    });
-    f.otherReturns[FID_SLCLOSE] =
-        capture([&](XSocket* s) { return sendMessage(s, FID_SLCLOSE, 0, &length); });
+    f.otherReturns[FID_DATEXIST] =
+        frameOf(FID_DATEXIST, 0, &length, &text, &accepted, &length, &text, &length, &text);
+    f.otherReturns[FID_SLZVIMAN] =
+        frameOf(FID_SLZVIMAN, 0, &length, &text, &length, &text, &duration);
+    f.otherReturns[FID_SLCLOSE] = frameOf(FID_SLCLOSE, 0, &length);
     for (uint16_t id : {FID_SLOPEN, FID_CHECKBACK})
-        f.otherReturns[id] = capture([&](XSocket* s) { return sendMessage(s, id, 0); });
+        f.otherReturns[id] = frameOf(id, 0);
     f.otherReturns[FID_SLCZVPWR] = f.advanceReturn;
     return f;
 }

@@ -4,6 +4,7 @@
 #include "link/link.h"
 #include "link/link_state.h"
 #include "protocol/catalogue.h"
+#include "protocol/protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zvfuzz::quietLog();
@@ -18,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setErrorCallback(nullptr);
     // A refused return keeps the link; the stream's end closes it.
     for (int call = 0; call < 4 && currentLink(); ++call) {
-        zvfuzz::Args args(functionSignature(id));
-        callRemote(currentLink(), processMessage, id, ZVFUZZ_ARGS(args));
+        ArgumentList args;
+        if (!initArgumentList(&args, functionSignature(id), zvfuzz::ARGUMENT_ROOM)) abort();
+        callRemoteFields(currentLink(), processMessage, id, &args.fields);
+        freeArgumentList(&args);
     }
     closeLink();
     return 0;

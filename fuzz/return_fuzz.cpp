@@ -5,18 +5,6 @@
 #include "protocol/protocol.h"
 #include "protocol/catalogue.h"
 
-namespace {
-
-int takeReturn(uint16_t id, XSocket* s, int32_t length, ...) {
-    va_list args;
-    va_start(args, length);
-    const int got = takeFunctionReturn(id, s, length, args);
-    va_end(args);
-    return got;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zvfuzz::quietLog();
     if (size < 1) return 0;
@@ -30,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (length < 0 || !skipMessageData(feed.local, length)) break;
             continue;
         }
-        zvfuzz::Args args(functionSignature(id));
-        if (takeReturn(id, feed.local, length, ZVFUZZ_ARGS(args)) == RETURN_STREAM_LOST) break;
+        ArgumentList args;
+        if (!initArgumentList(&args, functionSignature(id), zvfuzz::ARGUMENT_ROOM)) abort();
+        const int got = takeFunctionReturn(id, feed.local, length, &args.fields);
+        freeArgumentList(&args);
+        if (got == RETURN_STREAM_LOST) break;
     }
     return 0;
 }

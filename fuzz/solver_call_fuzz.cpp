@@ -6,18 +6,6 @@
 #include "protocol/catalogue.h"
 #include "solver/session.h"
 
-namespace {
-
-int unpack(MessageBuffer* call, ...) {
-    va_list args;
-    va_start(args, call);
-    const int ok = vunpackFunctionCall(call, args);
-    va_end(args);
-    return ok;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zvfuzz::quietLog();
     zvfuzz::Feed feed(data, size);
@@ -33,11 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         MessageBuffer* call = receiveFunctionMessage(feed.local, length);
         if (!call) continue; // the body is off the stream whatever it held
-        zvfuzz::Args args(call->signature);
         // Unpacking a call gives its texts and arrays room of their own.
-        for (void*& d : args.data)
-            d = nullptr;
-        unpack(call, ZVFUZZ_ARGS(args));
+        ArgumentList args;
+        if (!initArgumentList(&args, call->signature, 0)) abort();
+        unpackFunctionCallFields(call, &args.fields);
         freeMessageBuffer(call);
     }
     return 0;

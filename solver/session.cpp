@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <thread>
 
 #include "protocol/bigendian.h"
 #include "protocol/protocol.h"
 #include "protocol/catalogue.h"
+#include "log/zvlog.h"
 #include "solver/model.h"
 #include "solver/results.h"
 
@@ -84,65 +84,31 @@ namespace {
 const char HANDSHAKE_TEXT[] = LINK_HANDSHAKE_TEXT;
 const long SOLVER_MAX_RUN_ON_STEPS = 1000000;
 
-// Packs a whole message with the protocol's own code, for messages that do
-// not answer the call at hand.
-int sendMessageOf(XSocket* s, uint16_t id, int isCall, ...) {
-    va_list args;
-    va_start(args, isCall);
-    int ok = sendFunctionMessage(s, id, args, isCall);
-    va_end(args);
-    return ok;
+using Frame = std::vector<unsigned char>;
+
+// A frame with a body of bytes as they are.
+Frame plainFrame(uint32_t flag, const void* body, uint32_t length) {
+    Frame frame(8 + size_t(length));
+    putBig32(frame.data(), flag);
+    putBig32(frame.data() + 4, length);
+    if (length) memcpy(frame.data() + 8, body, length);
+    return frame;
+}
+
+// A call or return packed by the protocol's own code; empty when the fields
+// do not make a message.
+template <typename... Fields> Frame messageFrame(uint16_t id, int isCall, Fields... fields) {
+    int32_t length = 0;
+    unsigned char* packed = newFunctionFrameOf(&length, isCall, id, fields...);
+    Frame frame(packed, packed ? packed + length : packed);
+    free(packed);
+    return frame;
 }
 
 std::string textOf(const char* data, int32_t count) {
     if (!data || count <= 0) return std::string();
     return std::string(data, static_cast<size_t>(count));
 }
-
-// A second connection over the loopback interface that the protocol code
-// writes frames into, so that the solver can put them on the link as it
-// likes: piecemeal or cut short.
-struct Capture {
-    XSocket* writer = nullptr;
-    XSocket* reader = nullptr;
-
-    bool open() {
-        uint32_t loopback;
-        const unsigned char bytes[4] = {127, 0, 0, 1};
-        memcpy(&loopback, bytes, 4);
-        XSocket* server = newXSocket();
-        writer = newXSocket();
-        reader = newXSocket();
-        bool ok = server && writer && reader;
-        if (ok) {
-            setXSocketAddress(&server->localAddress, &loopback, 0);
-            ok = listenXSocket(server, 1) &&
-                 connectXSocketToAddress(writer, &loopback, getXSocketLocalPort(server), nullptr,
-                                         0) &&
-                 acceptXSocket(server, reader);
-        }
-        if (server) releaseXSocket(server);
-        if (!ok) close();
-        return ok;
-    }
-
-    void close() {
-        if (writer) releaseXSocket(writer);
-        if (reader) releaseXSocket(reader);
-        writer = reader = nullptr;
-    }
-
-    // Takes the one frame that was written into the capture.
-    bool take(std::vector<unsigned char>* frame) {
-        unsigned char header[8];
-        if (!readMessageData(reader, header, 8)) return false;
-        uint32_t length = getBig32(header + 4);
-        if (length > SOLVER_MAX_MESSAGE) return false;
-        frame->assign(header, header + 8);
-        frame->resize(8 + length);
-        return readMessageData(reader, frame->data() + 8, static_cast<int32_t>(length)) != 0;
-    }
-};
 
 enum class SendMode { Whole, Cut };
 
@@ -153,10 +119,7 @@ class Link {
         for (const Fault& f : config.faults)
             if (f.kind == FaultKind::ByteByByte) byteByByte_ = true;
     }
-    ~Link() {
-        capture_.close();
-        closeResults();
-    }
+    ~Link() { closeResults(); }
 
     bool serve();
 
@@ -166,8 +129,8 @@ class Link {
     bool drain(int32_t bytes);
     bool handleCall(int32_t length);
     bool answer(MessageBuffer* call, bool cut);
-    bool sendFrame(const std::function<int(XSocket*)>& write, SendMode mode = SendMode::Whole);
-    bool sendReturn(MessageBuffer* call, bool cut, const std::function<int()>& send);
+    bool sendFrame(const Frame& frame, SendMode mode = SendMode::Whole);
+    template <typename... Fields> bool sendReturn(MessageBuffer* call, bool cut, Fields... fields);
     template <typename... Fields> bool answerWith(MessageBuffer* call, bool cut, Fields... fields);
     bool frameBuffered() const;
     bool flushHeld();
@@ -183,7 +146,6 @@ class Link {
     XSocket* socket_;
     const SolverConfig& config_;
     Console& console_;
-    Capture capture_;
     bool byteByByte_ = false;
     bool closedByBlock_ = false;
 
@@ -201,8 +163,6 @@ class Link {
     std::vector<unsigned char> held_ = std::vector<unsigned char>(16384);
     int32_t heldLength_ = 0;
 };
-
-namespace {} // namespace
 
 // Whether a whole frame has arrived that the solver has not read yet.
 bool Link::frameBuffered() const {
@@ -244,12 +204,18 @@ bool Link::answerWith(MessageBuffer* call, bool cut, Fields... fields) {
         }
         // Too long to hold: it goes out on its own, after those held.
     }
-    return sendReturn(call, cut, [&] { return sendFunctionReturn(call, fields...); });
+    return sendReturn(call, cut, fields...);
+}
+
+template <typename... Fields>
+bool Link::sendReturn(MessageBuffer* call, bool cut, Fields... fields) {
+    logMessage(LOG_DEBUG, "sending function return: %hd", static_cast<short>(call->functionId));
+    return sendFrame(messageFrame(call->functionId, 0, fields...),
+                     cut ? SendMode::Cut : SendMode::Whole);
 }
 
 bool Link::serve() {
-    // The protocol writes each message in several small pieces; without this
-    // every call would wait for the delayed acknowledgement.
+    // A return must not wait for the acknowledgement of the frame before it.
     setXSocketNoDelay(socket_, 1);
     if (!handshake()) return false;
     console_.line("Link established.");
@@ -270,11 +236,7 @@ bool Link::serve() {
             break;
         } else if (flag == FLAG_HANDSHAKE) {
             // A repeated handshake is answered like the first one.
-            if (!drain(length) || !sendFrame([](XSocket* s) {
-                    return writeMessageHeader(s, FLAG_HANDSHAKE_REPLY, 3) &&
-                           writeMessageData(s, "OK", 3);
-                }))
-                break;
+            if (!drain(length) || !sendFrame(plainFrame(FLAG_HANDSHAKE_REPLY, "OK", 3))) break;
         } else {
             console_.line("Ignored a message with byte flag %u.", flag);
             if (!drain(length)) break;
@@ -335,11 +297,8 @@ bool Link::handshake() {
     if (solverStopRequested) return false;
     if (!valid) reply = "UNKNOWN HANDSHAKE";
     // The reply carries its terminating zero, which the block's check allows for.
-    bool sent = sendFrame([&](XSocket* s) {
-        int32_t n = static_cast<int32_t>(reply.size() + 1);
-        return writeMessageHeader(s, FLAG_HANDSHAKE_REPLY, static_cast<uint32_t>(n)) &&
-               writeMessageData(s, reply.c_str(), n);
-    });
+    bool sent = sendFrame(
+        plainFrame(FLAG_HANDSHAKE_REPLY, reply.c_str(), static_cast<uint32_t>(reply.size() + 1)));
     if (reply != "OK") {
         console_.line("Handshake refused with \"%s\".", reply.c_str());
         return false;
@@ -355,7 +314,7 @@ const Fault* Link::faultFor(FaultKind kind, uint16_t id) const {
 
 void Link::closeLinkFromHere(const char* why) {
     console_.line("%s", why);
-    sendFrame([](XSocket* s) { return writeMessageHeader(s, FLAG_CLOSE, 0); });
+    sendFrame(plainFrame(FLAG_CLOSE, nullptr, 0));
 }
 
 bool Link::handleCall(int32_t length) {
@@ -398,26 +357,25 @@ bool Link::handleCall(int32_t length) {
         }
         if (badFlag) {
             console_.line("Answering %s with byte flag 7 (fault bad-flag).", functionName(id));
-            return sendFrame([](XSocket* s) { return writeMessageHeader(s, 7, 0); });
+            return sendFrame(plainFrame(7, nullptr, 0));
         }
         if (callBack) {
             console_.line("Answering %s with a call of ZVNUMSPEC (fault call-back).",
                           functionName(id));
             int32_t unused = 0;
-            return sendFrame(
-                [&](XSocket* s) { return sendMessageOf(s, FID_ZVNUMSPEC, 1, &unused); });
+            return sendFrame(messageFrame(FID_ZVNUMSPEC, 1, &unused));
         }
         uint16_t other = id == FID_CHECKBACK ? FID_SLOPEN : FID_CHECKBACK;
         console_.line("Answering %s with the return of %s (fault wrong-id).", functionName(id),
                       functionName(other));
-        return sendFrame([&](XSocket* s) { return sendMessageOf(s, other, 0); });
+        return sendFrame(messageFrame(other, 0));
     }
 
     if (faultFor(FaultKind::CallFirst, id)) {
         console_.line("Sending a call of ZVNUMSPEC before the return of %s (fault call-first).",
                       functionName(id));
         int32_t unused = 0;
-        if (!sendFrame([&](XSocket* s) { return sendMessageOf(s, FID_ZVNUMSPEC, 1, &unused); })) {
+        if (!sendFrame(messageFrame(FID_ZVNUMSPEC, 1, &unused))) {
             freeMessageBuffer(call);
             return false;
         }
@@ -438,19 +396,17 @@ bool Link::handleCall(int32_t length) {
     return ok;
 }
 
-bool Link::sendFrame(const std::function<int(XSocket*)>& write, SendMode mode) {
+// Every frame is made whole in memory first, so that a fault can send it
+// cut short or one byte at a time.
+bool Link::sendFrame(const Frame& frame, SendMode mode) {
     if (!flushHeld()) return false; // frames leave in the order they were made
+    if (frame.empty()) return false;
     if (!byteByByte_ && mode == SendMode::Whole) {
-        if (write(socket_)) return true;
+        if (writeMessageFrame(socket_, frame.data(), static_cast<int32_t>(frame.size())))
+            return true;
         logXSocketError(socket_);
         return false;
     }
-    if (!capture_.writer && !capture_.open()) {
-        console_.line("Could not open the loopback capture for a fault.");
-        return false;
-    }
-    std::vector<unsigned char> frame;
-    if (!write(capture_.writer) || !capture_.take(&frame)) return false;
     size_t count = mode == SendMode::Cut ? 8 + (frame.size() - 8) / 2 : frame.size();
     if (!byteByByte_)
         return writeMessageData(socket_, frame.data(), static_cast<int32_t>(count)) != 0;
@@ -463,18 +419,6 @@ bool Link::sendFrame(const std::function<int(XSocket*)>& write, SendMode mode) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-bool Link::sendReturn(MessageBuffer* call, bool cut, const std::function<int()>& send) {
-    return sendFrame(
-        [&](XSocket* s) {
-            XSocket* own = call->socket;
-            call->socket = s;
-            int ok = send();
-            call->socket = own;
-            return ok;
-        },
-        cut ? SendMode::Cut : SendMode::Whole);
 }
 
 bool Link::answer(MessageBuffer* call, bool cut) {
@@ -493,10 +437,8 @@ bool Link::answer(MessageBuffer* call, bool cut) {
         console_.line("DATEXIST %s, product %s, version %s: %d", dataFileName(model).c_str(),
                       textOf(product, productLength).c_str(),
                       textOf(version, versionLength).c_str(), result);
-        return sendReturn(call, cut, [&] {
-            return sendFunctionReturn(call, &nameLength, &name, &result, &productLength, &product,
-                                      &versionLength, &version);
-        });
+        return sendReturn(call, cut, &nameLength, &name, &result, &productLength, &product,
+                          &versionLength, &version);
     }
     case FID_SLZVIMAN: {
         // The block sends the product first, then the model's file name.
@@ -507,10 +449,7 @@ bool Link::answer(MessageBuffer* call, bool cut) {
             return false;
         startModel(textOf(name, nameLength), textOf(product, productLength));
         duration = sim_.duration >= 0.0 ? sim_.duration : -1.0;
-        return sendReturn(call, cut, [&] {
-            return sendFunctionReturn(call, &productLength, &product, &nameLength, &name,
-                                      &duration);
-        });
+        return sendReturn(call, cut, &productLength, &product, &nameLength, &name, &duration);
     }
     case FID_ZVUPDATE: {
         int32_t count = 0;
@@ -544,19 +483,19 @@ bool Link::answer(MessageBuffer* call, bool cut) {
     case FID_ZVIWRP:
         if (!unpackFunctionCall(call)) return false;
         console_.line("%s", functionName(id));
-        return sendReturn(call, cut, [&] { return sendFunctionReturn(call); });
+        return sendReturn(call, cut);
     case FID_SLCLOSE:
     case FID_ZVISETMODE: {
         int32_t value = 0;
         if (!unpackFunctionCall(call, &value)) return false;
         console_.line("%s %d", functionName(id), value);
         if (id == FID_SLCLOSE) closeResults();
-        return sendReturn(call, cut, [&] { return sendFunctionReturn(call, &value); });
+        return sendReturn(call, cut, &value);
     }
     case FID_ZVNUMSPEC: {
         int32_t result = 0;
         if (!unpackFunctionCall(call, &result)) return false;
-        return sendReturn(call, cut, [&] { return sendFunctionReturn(call, &result); });
+        return sendReturn(call, cut, &result);
     }
     default:
         break;

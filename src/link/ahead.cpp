@@ -24,11 +24,10 @@ int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_
     logMessage(LOG_DEBUG, "sending function call ahead: %d", static_cast<int>(aheadId));
     unsigned char frames[MESSAGE_STAGE_BYTES];
     int32_t length = 0;
-    va_list packArgs;
-    va_copy(packArgs, args);
+    FieldPointers fields = {};
+    va_copy(fields.list, args);
     int ok =
-        packFunctionMessage(id, packArgs, 1, frames, MESSAGE_STAGE_BYTES - aheadLength, &length);
-    va_end(packArgs);
+        packFunctionMessage(id, &fields, 1, frames, MESSAGE_STAGE_BYTES - aheadLength, &length);
     if (ok) {
         memcpy(frames + length, aheadFrame, static_cast<size_t>(aheadLength));
         // One segment: the solver answers both with a single wake-up.
@@ -39,16 +38,17 @@ int vcallRemoteAhead(XSocket* link, LinkMessageHandler handler, uint16_t id, va_
         }
     } else {
         // Too long for one write: the two frames go out one after the other.
-        va_copy(packArgs, args);
-        ok = sendFunctionMessage(link, id, packArgs, 1);
-        va_end(packArgs);
+        ok = sendFunctionMessage(link, id, &fields, 1);
         if (ok && !writeMessageFrame(link, aheadFrame, aheadLength)) {
             logXSocketError(link);
             ok = 0;
         }
         if (!ok) callSendFailed(link, id);
     }
-    if (!ok) return 0;
-    linkState.aheadId = aheadId;
-    return awaitCallReturn(link, handler, id, args);
+    if (ok) {
+        linkState.aheadId = aheadId;
+        ok = awaitCallReturn(link, handler, id, &fields);
+    }
+    va_end(fields.list);
+    return ok;
 }

@@ -166,27 +166,36 @@ void callSendFailed(XSocket* link, uint16_t id) {
 }
 
 int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
+    FieldPointers fields = {};
+    va_copy(fields.list, args);
+    const int ok = callRemoteFields(link, handler, id, &fields);
+    va_end(fields.list);
+    return ok;
+}
+
+int callRemoteFields(XSocket* link, LinkMessageHandler handler, uint16_t id,
+                     FieldPointers* fields) {
     if (!link) return 0;
     startCallClock(link, id);
     logMessage(LOG_DEBUG, "sending function call: %d", static_cast<int>(id));
-    va_list sendArgs;
-    va_copy(sendArgs, args);
-    int sent = sendFunctionMessage(link, id, sendArgs, 1);
-    va_end(sendArgs);
-    if (!sent) {
+    if (!sendFunctionMessage(link, id, fields, 1)) {
         callSendFailed(link, id);
         return 0;
     }
-    return awaitCallReturn(link, handler, id, args);
+    return awaitCallReturn(link, handler, id, fields);
 }
 
 int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
     if (!link) return 0;
     startCallClock(link, id);
-    return awaitCallReturn(link, handler, id, args);
+    FieldPointers fields = {};
+    va_copy(fields.list, args);
+    const int ok = awaitCallReturn(link, handler, id, &fields);
+    va_end(fields.list);
+    return ok;
 }
 
-int awaitCallReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args) {
+int awaitCallReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, FieldPointers* fields) {
     // Whatever comes of the wait, that return is no longer on its way.
     if (linkState.aheadId == id) linkState.aheadId = 0;
     for (;;) {
@@ -205,10 +214,7 @@ int awaitCallReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_l
             continue;
         }
         if (flag == FLAG_RETURN) {
-            va_list returnArgs;
-            va_copy(returnArgs, args);
-            int got = takeFunctionReturn(id, link, length, returnArgs);
-            va_end(returnArgs);
+            int got = takeFunctionReturn(id, link, length, fields);
             // The solver answers in order: nothing owed can follow this one.
             if (got == RETURN_UNPACKED) {
                 linkState.owedId = 0;

@@ -9,6 +9,8 @@
 
 #include "xsocket/xsocket.h"
 
+struct FieldPointers;
+
 // Called with 1 when a remote call failed, 0 when the solver closed the link
 // or the connection was lost, -1 when no link could be started. It may end
 // the host's current call without returning.
@@ -81,6 +83,8 @@ XSocket* currentLink(void);
 // promoted.
 int callRemote(XSocket* link, LinkMessageHandler handler, int id, ...);
 int vcallRemote(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
+// vcallRemote with the argument pointers as the protocol walks them.
+int callRemoteFields(XSocket* link, LinkMessageHandler handler, uint16_t id, FieldPointers* fields);
 // The second half of a call: waits for the return of call id, already sent.
 int vawaitRemoteReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
 // The next call is the final advance, during which the solver may run on

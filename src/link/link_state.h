@@ -50,7 +50,7 @@ void boundLinkExchange(XSocket* s, const char* key);
 // Starts the clock of call id, bounded by TIMEOUT or LONGTIMEOUT.
 void startCallClock(XSocket* s, uint16_t id);
 // Waits for the return of call id, already sent, within the clock running.
-int awaitCallReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, va_list args);
+int awaitCallReturn(XSocket* link, LinkMessageHandler handler, uint16_t id, FieldPointers* fields);
 // A send of call id failed: a send that ran out of time ends the link.
 void callSendFailed(XSocket* link, uint16_t id);
 // Tells a solver that the link is over with a close frame, when it gets out

@@ -11,10 +11,6 @@
 
 namespace {
 
-// Arrays are turned to wire order in a fixed scratch area, so sending never
-// allocates and never changes the caller's data.
-const int32_t kScratchBytes = 256;
-
 bool hostIsLittleEndian() {
     const uint16_t probe = 1;
     unsigned char first;
@@ -116,24 +112,6 @@ int writeMessageFrame(XSocket* s, const void* frame, int32_t frameLength) {
         setXSocketMessage(s, sent < 4 ? "Error writing byte flag" : "Error writing message length");
     }
     return 0;
-}
-
-int writeMessageArray(XSocket* s, const void* data, int elementSize, int32_t byteCount) {
-    if (byteCount < 1) return 1;
-    const bool wide = elementSize == 2 || elementSize == 4 || elementSize == 8;
-    if (!wide || !hostIsLittleEndian()) return writeMessageData(s, data, byteCount);
-
-    unsigned char scratch[kScratchBytes];
-    const unsigned char* from = static_cast<const unsigned char*>(data);
-    for (int32_t done = 0; done < byteCount;) {
-        int32_t piece = byteCount - done;
-        if (piece > kScratchBytes) piece = kScratchBytes;
-        std::memcpy(scratch, from + done, static_cast<size_t>(piece));
-        swapElements(scratch, piece / elementSize, elementSize);
-        if (!writeMessageData(s, scratch, piece)) return 0;
-        done += piece;
-    }
-    return 1;
 }
 
 int readMessageHeader(XSocket* s, uint32_t* byteFlag, int32_t* length) {
@@ -251,15 +229,16 @@ int transferField(MessageBuffer* buffer, void** slot, int elementSize, int32_t c
 
     if (buffer->stage != nullptr && bytes > 0 && *slot == nullptr && !(mode & FIELD_ALLOCATE) &&
         buffer->total <= buffer->limit) {
-        setXSocketError(buffer->socket, 1, XERROR_BAD_ARG, "No memory given for a field");
+        if (buffer->socket != nullptr)
+            setXSocketError(buffer->socket, 1, XERROR_BAD_ARG, "No memory given for a field");
         return 0;
     }
     if (mode & FIELD_SEND) {
         // Past the limit is the measuring pass: only the sum matters.
         if (buffer->total > buffer->limit) return 1;
-        if (buffer->stage == nullptr)
-            return writeMessageArray(buffer->socket, *slot, elementSize,
-                                     static_cast<int32_t>(bytes));
+        // Messages are packed into memory and sent whole, never field by field.
+        if (buffer->stage == nullptr) return bytes == 0;
+        // The copy is turned to wire order: the caller's data stays as it is.
         if (bytes > 0) {
             std::memcpy(buffer->stage + at, *slot, static_cast<size_t>(bytes));
             toWireOrder(buffer->stage + at, elementSize, count);

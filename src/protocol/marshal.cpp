@@ -2,6 +2,7 @@
 #include "protocol/protocol.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "log/zvlog.h"
@@ -36,6 +37,19 @@ bool allowedAfter(char c, char before) {
         return false;
     }
 }
+
+// The argument pointers of one walk, taken in signature order from a copy
+// of the caller's list or from its array.
+struct Cursor {
+    va_list list;
+    void* const* array;
+    int at;
+
+    template <typename T> T* next() {
+        if (array == nullptr) return va_arg(list, T*);
+        return static_cast<T*>(array[at++]);
+    }
+};
 
 struct Walk {
     MessageBuffer* buffer;
@@ -102,7 +116,7 @@ int transferCapacityOnly(const Walk& w, int32_t* count) {
     return 1;
 }
 
-int walkFields(const Walk& w, va_list args) {
+int walkFields(const Walk& w, Cursor& args) {
     const char* p = w.buffer->signature;
     if (p == nullptr) return 0;
     int travels = 0;
@@ -129,22 +143,22 @@ int walkFields(const Walk& w, va_list args) {
         case 'D': {
             const int size = *p == 'D' ? 8 : 4;
             if (!array) {
-                void* value = *p == 'I'   ? static_cast<void*>(va_arg(args, int32_t*))
-                              : *p == 'R' ? static_cast<void*>(va_arg(args, float*))
-                                          : static_cast<void*>(va_arg(args, double*));
+                void* value = *p == 'I'   ? static_cast<void*>(args.next<int32_t>())
+                              : *p == 'R' ? static_cast<void*>(args.next<float>())
+                                          : static_cast<void*>(args.next<double>());
                 if (travels && !transferValue(w, value, size)) return 0;
                 break;
             }
-            int32_t* count = va_arg(args, int32_t*);
+            int32_t* count = args.next<int32_t>();
             int ok = 1;
             if (*p == 'I') {
-                int32_t** data = va_arg(args, int32_t**);
+                int32_t** data = args.next<int32_t*>();
                 if (travels) ok = transferArray(w, count, data, size);
             } else if (*p == 'R') {
-                float** data = va_arg(args, float**);
+                float** data = args.next<float*>();
                 if (travels) ok = transferArray(w, count, data, size);
             } else {
-                double** data = va_arg(args, double**);
+                double** data = args.next<double*>();
                 if (travels) ok = transferArray(w, count, data, size);
             }
             if (!ok) return 0;
@@ -153,17 +167,17 @@ int walkFields(const Walk& w, va_list args) {
         case 'C': {
             int ok = 1;
             if (!array) {
-                int32_t* count = va_arg(args, int32_t*);
-                char** data = va_arg(args, char**);
+                int32_t* count = args.next<int32_t>();
+                char** data = args.next<char*>();
                 if (travels) {
                     ok = transferArray(w, count, data, 1);
                 } else if (w.isCall) {
                     ok = transferCapacityOnly(w, count);
                 }
             } else {
-                int32_t* rows = va_arg(args, int32_t*);
-                int32_t* rowLength = va_arg(args, int32_t*);
-                char** data = va_arg(args, char**);
+                int32_t* rows = args.next<int32_t>();
+                int32_t* rowLength = args.next<int32_t>();
+                char** data = args.next<char*>();
                 if (travels) {
                     ok = transferTextBlock(w, rows, rowLength, data);
                 } else if (w.isCall) {
@@ -178,7 +192,7 @@ int walkFields(const Walk& w, va_list args) {
         }
     }
     if (w.isCall || *p != ')' || p[1] != 'I') return 1;
-    return transferValue(w, va_arg(args, int32_t*), 4);
+    return transferValue(w, args.next<int32_t>(), 4);
 }
 
 } // namespace
@@ -193,20 +207,20 @@ int checkSignature(const char* text) {
     return (last == 'I' || last == 'V') ? -1 : i - 1;
 }
 
-int walkSignature(MessageBuffer* buffer, va_list args, int isCall, int sending) {
+int walkSignature(MessageBuffer* buffer, FieldPointers* fields, int isCall, int sending) {
+    // Each walk takes its own copy, so the same list serves a measuring
+    // pass, a packing pass and a retry.
+    Cursor args;
+    args.array = fields->array;
+    args.at = 0;
+    if (args.array == nullptr) va_copy(args.list, fields->list);
     const Walk w = {buffer, isCall, sending};
-    return walkFields(w, args);
+    const int ok = walkFields(w, args);
+    if (args.array == nullptr) va_end(args.list);
+    return ok;
 }
 
 namespace {
-
-int walkCopy(MessageBuffer* buffer, va_list args, int isCall, int sending) {
-    va_list fields;
-    va_copy(fields, args);
-    const int ok = walkSignature(buffer, fields, isCall, sending);
-    va_end(fields);
-    return ok;
-}
 
 // The id and the signature length, 16 bits each.
 int readFunctionIdAndLength(MessageBuffer* buffer, uint16_t head[2]) {
@@ -215,6 +229,7 @@ int readFunctionIdAndLength(MessageBuffer* buffer, uint16_t head[2]) {
 }
 
 void logHeadFailure(MessageBuffer* buffer) {
+    if (buffer->socket == nullptr) return;
     // A frame too short for its own header leaves no socket error behind;
     // without one the log would show whatever failed last, or nothing.
     if (buffer->total > buffer->limit) {
@@ -246,8 +261,10 @@ HeadResult readFunctionSignature(MessageBuffer* buffer, const uint16_t head[2], 
 }
 
 // Returns too long for the stage: read and unpacked field by field, then
-// whatever the unpacking left of the frame is read and dropped.
-int takeReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
+// whatever the unpacking left of the frame is read and dropped. Only the
+// fields the caller has room for are ever held, whatever length the peer
+// claims.
+int takeReturnByFields(uint16_t id, XSocket* s, int32_t length, FieldPointers* fields) {
     MessageBuffer* buffer = newMessageBuffer(s, length);
     if (buffer == nullptr) {
         setXSocketError(s, 1, XERROR_OUTOFMEMORY, "Error allocating memory for a received message");
@@ -258,7 +275,7 @@ int takeReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
     int ok = readFunctionIdAndLength(buffer, head);
     if (!ok) logHeadFailure(buffer);
     ok = ok && readFunctionSignature(buffer, head, nullptr) == HEAD_ACCEPTED && head[0] == id &&
-         walkCopy(buffer, args, 0, 0);
+         walkSignature(buffer, fields, 0, 0);
     const int32_t rest = length - buffer->taken;
     const int lost = buffer->streamFailed;
     freeMessageBuffer(buffer);
@@ -266,38 +283,48 @@ int takeReturnByFields(uint16_t id, XSocket* s, int32_t length, va_list args) {
     return ok ? RETURN_UNPACKED : RETURN_REFUSED;
 }
 
-// Sizes the message: the measuring pass writes nothing, with limit 0 every
-// field only adds its size to total. Its body length, or -1.
-int64_t measureMessage(MessageBuffer* buffer, va_list args, int isCall) {
-    int ok = checkSignature(buffer->signature) == -1 && walkCopy(buffer, args, isCall, 1);
-    const size_t signatureBytes = std::strlen(buffer->signature) + 1;
-    const int64_t length = 4 + int64_t(signatureBytes) + buffer->total;
-    if (!ok || signatureBytes > UINT16_MAX || length > INT32_MAX) {
-        logMessage(LOG_DEBUG, "error calculating function header");
-        return -1;
-    }
-    buffer->limit = static_cast<int32_t>(length);
-    buffer->total = 0;
-    return length;
-}
-
 // The id, the signature length and the signature, then the fields.
-int transferMessage(MessageBuffer* buffer, va_list args, int isCall) {
+int transferMessage(MessageBuffer* buffer, FieldPointers* fields, int isCall) {
     const size_t signatureBytes = std::strlen(buffer->signature) + 1;
     uint16_t head[2] = {buffer->functionId, static_cast<uint16_t>(signatureBytes)};
     void* slot = head;
     void* signature = const_cast<char*>(buffer->signature);
     return transferField(buffer, &slot, 2, 2, FIELD_SEND) &&
            transferField(buffer, &signature, 1, static_cast<int32_t>(signatureBytes), FIELD_SEND) &&
-           walkCopy(buffer, args, isCall, 1);
+           walkSignature(buffer, fields, isCall, 1);
 }
 
-// The measured message as one frame in memory of 8 + its length bytes.
-int packMeasured(MessageBuffer* buffer, va_list args, int isCall, unsigned char* frame) {
+} // namespace
+
+int64_t measureFunctionMessage(uint16_t id, FieldPointers* fields, int isCall) {
+    // With limit 0 every field only adds its size to total.
+    MessageBuffer buffer = {};
+    buffer.functionId = id;
+    buffer.signature = functionSignature(id);
+    const int ok =
+        checkSignature(buffer.signature) == -1 && walkSignature(&buffer, fields, isCall, 1);
+    const size_t signatureBytes = std::strlen(buffer.signature) + 1;
+    const int64_t length = 4 + int64_t(signatureBytes) + buffer.total;
+    if (!ok || signatureBytes > UINT16_MAX || length > INT32_MAX - 8) {
+        logMessage(LOG_DEBUG, "error calculating function header");
+        return -1;
+    }
+    return 8 + length;
+}
+
+namespace {
+
+// The frame of the length measured, into memory that holds it.
+int packMeasured(uint16_t id, FieldPointers* fields, int isCall, unsigned char* frame,
+                 int64_t measured) {
+    MessageBuffer buffer = {};
+    buffer.functionId = id;
+    buffer.signature = functionSignature(id);
+    buffer.limit = static_cast<int32_t>(measured - 8);
+    buffer.stage = frame + 8;
     putBig32(frame, isCall ? FLAG_CALL : FLAG_RETURN);
-    putBig32(frame + 4, static_cast<uint32_t>(buffer->limit));
-    buffer->stage = frame + 8;
-    if (!transferMessage(buffer, args, isCall) || buffer->total != buffer->limit) {
+    putBig32(frame + 4, static_cast<uint32_t>(buffer.limit));
+    if (!transferMessage(&buffer, fields, isCall) || buffer.total != buffer.limit) {
         // The fields changed between the passes, or a data pointer is missing.
         logMessage(LOG_DEBUG, "error calculating function header");
         return 0;
@@ -307,50 +334,83 @@ int packMeasured(MessageBuffer* buffer, va_list args, int isCall, unsigned char*
 
 } // namespace
 
-int packFunctionMessage(uint16_t id, va_list args, int isCall, unsigned char* frame,
+int packFunctionMessage(uint16_t id, FieldPointers* fields, int isCall, unsigned char* frame,
                         int32_t capacity, int32_t* frameLength) {
-    MessageBuffer buffer = {};
-    buffer.functionId = id;
-    buffer.signature = functionSignature(id);
-    const int64_t length = measureMessage(&buffer, args, isCall);
-    if (length < 0 || 8 + length > capacity || !packMeasured(&buffer, args, isCall, frame))
+    const int64_t measured = measureFunctionMessage(id, fields, isCall);
+    if (measured < 0 || measured > capacity || !packMeasured(id, fields, isCall, frame, measured))
         return 0;
-    *frameLength = static_cast<int32_t>(8 + length);
+    *frameLength = static_cast<int32_t>(measured);
     return 1;
 }
 
 int packFunctionFrame(unsigned char* frame, int32_t capacity, int32_t* frameLength, int isCall,
                       int id, ...) {
+    FieldPointers fields = {};
     va_list args;
     va_start(args, id);
-    const int ok =
-        packFunctionMessage(static_cast<uint16_t>(id), args, isCall, frame, capacity, frameLength);
+    va_copy(fields.list, args);
+    const int ok = packFunctionMessage(static_cast<uint16_t>(id), &fields, isCall, frame, capacity,
+                                       frameLength);
+    va_end(fields.list);
     va_end(args);
     return ok;
 }
 
-int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
-    // Sending receives nothing, so the buffer owns no chunks and can live here.
-    MessageBuffer buffer = {};
-    buffer.socket = s;
-    buffer.functionId = id;
-    buffer.signature = functionSignature(id);
-    const int64_t length = measureMessage(&buffer, args, isCall);
-    if (length < 0) return 0;
-
-    int ok = 0;
-    if (8 + length <= MESSAGE_STAGE_BYTES) {
-        // The whole frame in one write: the peer wakes once per message,
-        // and with no delay on the socket one message is one segment.
-        unsigned char frame[MESSAGE_STAGE_BYTES];
-        if (!packMeasured(&buffer, args, isCall, frame)) return 0;
-        ok = writeMessageFrame(s, frame, static_cast<int32_t>(8 + length));
-    } else {
-        ok = writeMessageHeader(s, isCall ? FLAG_CALL : FLAG_RETURN,
-                                static_cast<uint32_t>(length)) &&
-             transferMessage(&buffer, args, isCall);
+unsigned char* newFunctionFrame(uint16_t id, FieldPointers* fields, int isCall,
+                                int32_t* frameLength) {
+    const int64_t measured = measureFunctionMessage(id, fields, isCall);
+    if (measured < 0) return nullptr;
+    unsigned char* frame = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(measured)));
+    if (frame != nullptr && !packMeasured(id, fields, isCall, frame, measured)) {
+        std::free(frame);
+        return nullptr;
     }
-    if (!ok) logXSocketError(s);
+    *frameLength = static_cast<int32_t>(measured);
+    return frame;
+}
+
+unsigned char* newFunctionFrameOf(int32_t* frameLength, int isCall, int id, ...) {
+    FieldPointers fields = {};
+    va_list args;
+    va_start(args, id);
+    va_copy(fields.list, args);
+    unsigned char* frame =
+        newFunctionFrame(static_cast<uint16_t>(id), &fields, isCall, frameLength);
+    va_end(fields.list);
+    va_end(args);
+    return frame;
+}
+
+int sendFunctionMessage(XSocket* s, uint16_t id, FieldPointers* fields, int isCall) {
+    // A step's messages fit the stack frame: nothing is allocated for them.
+    // The whole frame goes in one write, so the peer wakes once per message
+    // and, with no delay on the socket, one message is one segment.
+    unsigned char stage[MESSAGE_STAGE_BYTES];
+    const int64_t measured = measureFunctionMessage(id, fields, isCall);
+    if (measured < 0) return 0;
+    unsigned char* frame = stage;
+    if (measured > MESSAGE_STAGE_BYTES) {
+        frame = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(measured)));
+        if (frame == nullptr) {
+            setXSocketError(s, 1, XERROR_OUTOFMEMORY, "Error allocating memory for a message");
+            logXSocketError(s);
+            return 0;
+        }
+    }
+    int ok = packMeasured(id, fields, isCall, frame, measured);
+    if (ok) {
+        ok = writeMessageFrame(s, frame, static_cast<int32_t>(measured));
+        if (!ok) logXSocketError(s);
+    }
+    if (frame != stage) std::free(frame);
+    return ok;
+}
+
+int sendFunctionMessage(XSocket* s, uint16_t id, va_list args, int isCall) {
+    FieldPointers fields = {};
+    va_copy(fields.list, args);
+    const int ok = sendFunctionMessage(s, id, &fields, isCall);
+    va_end(fields.list);
     return ok;
 }
 
@@ -405,61 +465,131 @@ MessageBuffer* receiveFunctionMessage(XSocket* s, int32_t length) {
     return buffer;
 }
 
-int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
-    const int got = takeFunctionReturn(id, s, length, args);
-    if (got == RETURN_STREAM_LOST) logXSocketError(s);
-    return got == RETURN_UNPACKED;
-}
-
-int takeFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
-    // A length of 2 GB or more cannot be told from a stream out of step.
-    if (length < 0) return RETURN_STREAM_LOST;
-    if (length > MESSAGE_STAGE_BYTES) return takeReturnByFields(id, s, length, args);
-
-    // The whole body in one read where the stream allows; nothing here is
-    // allocated, so a step's return costs no heap.
-    unsigned char body[MESSAGE_STAGE_BYTES];
-    if (!readMessageData(s, body, length)) return RETURN_STREAM_LOST;
+int unpackFunctionReturn(uint16_t id, const unsigned char* body, int32_t length,
+                         FieldPointers* fields, XSocket* errors) {
+    // Unpacking only reads the body: the stage is never written through.
     MessageBuffer buffer = {};
-    buffer.socket = s;
-    buffer.limit = length;
-    buffer.stage = body;
+    buffer.socket = errors;
+    buffer.limit = length < 0 ? 0 : length;
+    buffer.stage = const_cast<unsigned char*>(body);
     uint16_t head[2] = {0, 0};
     if (!readFunctionIdAndLength(&buffer, head)) {
         logHeadFailure(&buffer);
         return RETURN_REFUSED;
     }
-    if (readFunctionSignature(&buffer, head, body + 4) != HEAD_ACCEPTED || head[0] != id)
+    if (readFunctionSignature(&buffer, head, buffer.stage + 4) != HEAD_ACCEPTED || head[0] != id)
         return RETURN_REFUSED;
-    return walkCopy(&buffer, args, 0, 0) ? RETURN_UNPACKED : RETURN_REFUSED;
+    return walkSignature(&buffer, fields, 0, 0) ? RETURN_UNPACKED : RETURN_REFUSED;
 }
 
-int vunpackFunctionCall(MessageBuffer* buffer, va_list args) {
-    va_list fields;
-    va_copy(fields, args);
+int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, FieldPointers* fields) {
+    const int got = takeFunctionReturn(id, s, length, fields);
+    if (got == RETURN_STREAM_LOST) logXSocketError(s);
+    return got == RETURN_UNPACKED;
+}
+
+int receiveFunctionReturn(uint16_t id, XSocket* s, int32_t length, va_list args) {
+    FieldPointers fields = {};
+    va_copy(fields.list, args);
+    const int ok = receiveFunctionReturn(id, s, length, &fields);
+    va_end(fields.list);
+    return ok;
+}
+
+int takeFunctionReturn(uint16_t id, XSocket* s, int32_t length, FieldPointers* fields) {
+    // A length of 2 GB or more cannot be told from a stream out of step.
+    if (length < 0) return RETURN_STREAM_LOST;
+    if (length > MESSAGE_STAGE_BYTES) return takeReturnByFields(id, s, length, fields);
+
+    // The whole body in one read where the stream allows; nothing here is
+    // allocated, so a step's return costs no heap.
+    unsigned char body[MESSAGE_STAGE_BYTES];
+    if (!readMessageData(s, body, length)) return RETURN_STREAM_LOST;
+    return unpackFunctionReturn(id, body, length, fields, s);
+}
+
+int unpackFunctionCallFields(MessageBuffer* buffer, FieldPointers* fields) {
     const int ok = walkSignature(buffer, fields, 1, 0);
-    va_end(fields);
     if (!ok) logMessage(LOG_ERROR, "error unpacking function call");
     return ok;
 }
 
 int unpackFunctionCall(MessageBuffer* buffer, ...) {
+    FieldPointers fields = {};
     va_list args;
     va_start(args, buffer);
-    const int ok = vunpackFunctionCall(buffer, args);
+    va_copy(fields.list, args);
+    const int ok = unpackFunctionCallFields(buffer, &fields);
+    va_end(fields.list);
     va_end(args);
     return ok;
-}
-
-int vsendFunctionReturn(MessageBuffer* buffer, va_list args) {
-    logMessage(LOG_DEBUG, "sending function return: %hd", static_cast<short>(buffer->functionId));
-    return sendFunctionMessage(buffer->socket, buffer->functionId, args, 0);
 }
 
 int sendFunctionReturn(MessageBuffer* buffer, ...) {
+    logMessage(LOG_DEBUG, "sending function return: %hd", static_cast<short>(buffer->functionId));
+    FieldPointers fields = {};
     va_list args;
     va_start(args, buffer);
-    const int ok = vsendFunctionReturn(buffer, args);
+    va_copy(fields.list, args);
+    const int ok = sendFunctionMessage(buffer->socket, buffer->functionId, &fields, 0);
+    va_end(fields.list);
     va_end(args);
     return ok;
+}
+
+// ---- argument lists laid out from a signature ----
+
+int initArgumentList(ArgumentList* list, const char* signature, int32_t room) {
+    *list = ArgumentList{};
+    list->fields.array = list->pointers;
+    if (signature == nullptr || room < 0) return 0;
+    int n = 0;
+    int array = 0;
+    const char* c = signature;
+    for (; *c != '\0' && *c != ')'; ++c) {
+        if (*c == '[') array = 0;
+        if (*c == '<') array = 1;
+        if (std::strchr("IRDC", *c) == nullptr) continue;
+        // The longest field takes three pointers, and one more may follow.
+        if (n > ARGUMENT_POINTERS - 4) {
+            freeArgumentList(list);
+            return 0;
+        }
+        if (!array && *c != 'C') {
+            list->pointers[n] = *c == 'I'   ? static_cast<void*>(&list->ints[n])
+                                : *c == 'R' ? static_cast<void*>(&list->floats[n])
+                                            : static_cast<void*>(&list->doubles[n]);
+            ++n;
+            continue;
+        }
+        const int size = *c == 'D' ? 8 : *c == 'C' ? 1 : 4;
+        if (array && *c == 'C') { // rows, row length, then the characters
+            list->ints[n] = room > 0 ? 1 : 0;
+            list->pointers[n] = &list->ints[n];
+            ++n;
+        }
+        list->ints[n] = room / size;
+        list->pointers[n] = &list->ints[n];
+        const size_t bytes = size_t(list->ints[n]) * size_t(size);
+        ++n;
+        if (bytes > 0) {
+            list->data[n] = list->owned[n] = std::malloc(bytes);
+            if (list->data[n] == nullptr) {
+                freeArgumentList(list);
+                return 0;
+            }
+        }
+        list->pointers[n] = &list->data[n];
+        ++n;
+    }
+    if (*c == ')' && c[1] == 'I') list->pointers[n] = &list->ints[n];
+    list->count = n;
+    return 1;
+}
+
+void freeArgumentList(ArgumentList* list) {
+    for (void*& block : list->owned) {
+        std::free(block);
+        block = nullptr;
+    }
 }

@@ -8,9 +8,10 @@
 #include "xsocket/xsocket.h"
 
 // Every call and return of a co-simulation step fits, with room to spare
-// (128 doubles are 1 KiB); longer messages travel field by field. The
-// memory is on the stack of the operation at hand: nothing to allocate,
-// nothing to leak when a call is cut short, nothing shared between threads.
+// (128 doubles are 1 KiB); a longer message is packed into a heap block of
+// its length, and a longer return is read field by field. The memory is on
+// the stack of the operation at hand: nothing to allocate, nothing to leak
+// when a call is cut short, nothing shared between threads.
 const int32_t MESSAGE_STAGE_BYTES = 4096;
 
 // readMessageData that also tells how many bytes arrived before a failure.

@@ -30,21 +30,17 @@ TEST(ProtocolMarshalOut, CallsAndReturnsMatchTheWireByteForByte) {
         ASSERT_TRUE(sendMessage(pair.local, id, 1));
     // GETCFDSPECIES: the call carries only the row length of its text block.
     int32_t species = 2, rows = 2, rowLength = 3, result = 7;
-    char names[] = "COXN2_";
-    char* text = names;
-    for (int isCall : {1, 0})
-        ASSERT_TRUE(sendMessage(pair.local, FID_GETCFDSPECIES, isCall, &species, &rows, &rowLength,
-                                &text, &result));
+    char* text = nullptr; // an output: the call only tells its room
+    ASSERT_TRUE(
+        sendMessage(pair.local, FID_GETCFDSPECIES, 1, &species, &rows, &rowLength, &text, &result));
 
-    Wire w, speciesReturn;
+    Wire w;
     w.raw({0,    0,    0,    3,    0,    0,    0,    16, 0, 16, 0, 8,
            0x28, 0x5B, 0x69, 0x5D, 0x49, 0x29, 0x56, 0,  0, 0,  0, 0});
     w.raw(Wire().u16(16).sig("([i]I)V").frame(FLAG_RETURN));
     for (uint16_t id : {0, 19, 65535})
         w.raw(Wire().u16(id).sig("()V").frame(FLAG_CALL));
     w.raw(Wire().u16(9).sig("([o]I[o]<C)I").u32(3).frame(FLAG_CALL));
-    speciesReturn.u16(9).sig("([o]I[o]<C)I").u32(2).u32(2).u32(3).text("COXN2_").u32(7);
-    w.raw(speciesReturn.frame(FLAG_RETURN));
     EXPECT_EQ(pair.peerReadAll(), w.bytes);
 }
 
@@ -114,21 +110,34 @@ TEST(ProtocolMarshalIn, UpdateReturnIsBoundedByTheCallersCapacity) {
     }
 }
 
-TEST(ProtocolMarshalIn, TextBlockReturnIsBoundedByRowsTimesRowLength) {
-    // Room for 2 rows of 3: 3 rows of 2 fit, 1 row of 7 does not.
-    for (int32_t sentRows : {3, 1}) {
-        const std::string sent = sentRows == 3 ? "AABBCC" : "AABBCCD";
-        WirePair pair;
-        Wire w;
-        w.u16(9).sig("([o]I[o]<C)I").u32(5).u32(sentRows).u32(7 / sentRows).text(sent).u32(1);
-        ASSERT_TRUE(pair.peerWrite(w.frame(FLAG_RETURN)));
-        char memory[8] = "#######";
-        char* text = memory;
-        int32_t species = 0, rows = 2, rowLength = 3, result = 0;
-        EXPECT_EQ(receiveReturn(pair.local, 9, &species, &rows, &rowLength, &text, &result),
-                  sentRows == 3);
-        EXPECT_EQ(std::string(memory), sentRows == 3 ? "AABBCC#" : "#######");
-    }
+// A list laid out from the signature packs what a stub's arguments would,
+// and a return in memory unpacks into one; a text block's room is rows x
+// row length, whatever the rows the return brings. Fields whose size passes
+// 2 GB make no message.
+TEST(ProtocolMarshalIn, ArgumentListPacksAndUnpacksAReturnInMemory) {
+    const char* signature = functionSignature(FID_GETCFDSPECIES);
+    ArgumentList out, fits, tooSmall;
+    ASSERT_TRUE(initArgumentList(&out, signature, 6) && initArgumentList(&fits, signature, 6) &&
+                initArgumentList(&tooSmall, signature, 5));
+    out.ints[0] = 2, out.ints[1] = 2, out.ints[2] = 3, out.ints[4] = 7;
+    std::memcpy(out.data[3], "COXN2_", 6);
+    std::memset(tooSmall.data[3], '#', 5);
+    unsigned char frame[64];
+    int32_t length = 0;
+    ASSERT_TRUE(packFunctionMessage(FID_GETCFDSPECIES, &out.fields, 0, frame, 64, &length));
+    EXPECT_EQ(Bytes(frame, frame + length),
+              Wire().u16(9).sig(signature).u32(2).u32(2).u32(3).text("COXN2_").u32(7).frame(4));
+    EXPECT_EQ(unpackFunctionReturn(9, frame + 8, length - 8, &fits.fields, nullptr),
+              RETURN_UNPACKED);
+    EXPECT_TRUE(fits.ints[0] == 2 && fits.ints[1] == 2 && fits.ints[2] == 3 && fits.ints[4] == 7 &&
+                std::memcmp(fits.data[3], "COXN2_", 6) == 0);
+    EXPECT_EQ(unpackFunctionReturn(9, frame + 8, length - 8, &tooSmall.fields, nullptr),
+              RETURN_REFUSED);
+    EXPECT_EQ(std::string(static_cast<char*>(tooSmall.data[3]), 5), "#####");
+    out.ints[2] = INT32_MAX;
+    EXPECT_EQ(measureFunctionMessage(FID_GETCFDSPECIES, &out.fields, 0), -1);
+    for (ArgumentList* list : {&out, &fits, &tooSmall})
+        freeArgumentList(list);
 }
 
 TEST(ProtocolMarshalServe, HostileCallsFailWithoutAllocatingPastTheFrame) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -15,32 +14,7 @@ namespace zvtrace {
 
 namespace {
 
-// More than any catalogue row takes: GETCFDZONES needs 12 pointers.
-constexpr int kSlots = 24;
-
-union Slot {
-    int32_t i;
-    float f;
-    double d;
-    void* p;
-};
-
-// Hands the slots to the marshalling as the argument list a stub would pass.
-int walkSlots(MessageBuffer* buffer, int isCall, ...) {
-    va_list args;
-    va_start(args, isCall);
-    const int ok = walkSignature(buffer, args, isCall, 0);
-    va_end(args);
-    return ok;
-}
-
-int walkAllSlots(MessageBuffer* buffer, int isCall, Slot* s) {
-    return walkSlots(buffer, isCall, &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8],
-                     &s[9], &s[10], &s[11], &s[12], &s[13], &s[14], &s[15], &s[16], &s[17], &s[18],
-                     &s[19], &s[20], &s[21], &s[22], &s[23]);
-}
-
-// A field of the signature and where its pointers sit in the slots.
+// A field of the signature and where its pointers sit in the argument list.
 struct Spec {
     Field field;
     int slot;
@@ -70,10 +44,6 @@ std::vector<Spec> specsOf(const char* signature, int* resultSlot) {
     }
     *resultSlot = (*p == ')' && p[1] == 'I') ? slot : -1;
     return specs;
-}
-
-int elementSize(char type) {
-    return type == 'D' ? 8 : type == 'C' ? 1 : 4;
 }
 
 bool travels(char direction, bool isCall) {
@@ -130,32 +100,12 @@ void decodeFunction(Event& e, const unsigned char* body, int32_t length) {
 
     int resultSlot = -1;
     std::vector<Spec> specs = specsOf(catalogue, &resultSlot);
-    Slot slots[kSlots];
-    std::memset(slots, 0, sizeof slots);
-    // A return is unpacked into memory the caller provides; give every
-    // array room for the whole body, so only the body's end bounds it.
-    std::vector<std::vector<double>> room;
-    for (const Spec& s : specs) {
-        if (isCall || !s.field.array || !travels(s.field.direction, false)) {
-            if (!isCall && s.field.type == 'C' && travels(s.field.direction, false)) {
-                room.emplace_back(size_t(length) / 8 + 1);
-                slots[s.slot].i = length;
-                slots[s.slot + 1].p = room.back().data();
-            }
-            continue;
-        }
-        room.emplace_back(size_t(length) / 8 + 1);
-        if (s.field.type == 'C') {
-            slots[s.slot].i = length;
-            slots[s.slot + 1].i = 1;
-            slots[s.slot + 2].p = room.back().data();
-        } else {
-            slots[s.slot].i = length / elementSize(s.field.type);
-            slots[s.slot + 1].p = room.back().data();
-        }
-    }
-
-    if (!walkAllSlots(buffer, isCall ? 1 : 0, slots)) {
+    // A return is unpacked into memory the caller provides; give every text
+    // and array room for the whole body, so only the body's end bounds it.
+    ArgumentList args;
+    if (!initArgumentList(&args, catalogue, isCall ? 0 : length)) {
+        e.problem = "out of memory";
+    } else if (!walkSignature(buffer, &args.fields, isCall ? 1 : 0, 0)) {
         e.problem = "the fields do not fit the body: a count is negative or passes its end";
     } else if (buffer->total < length) {
         e.problem = std::to_string(length - buffer->total) + " bytes follow the last field";
@@ -166,22 +116,24 @@ void decodeFunction(Event& e, const unsigned char* body, int32_t length) {
             if (!travels(f.direction, isCall)) {
                 if (!(isCall && f.type == 'C')) continue;
                 f.capacityOnly = true;
-                f.count = slots[s.slot + (f.array ? 1 : 0)].i;
+                f.count = args.ints[s.slot + (f.array ? 1 : 0)];
                 e.fields.push_back(f);
                 continue;
             }
             if (!f.array && f.type != 'C') {
-                const Slot& v = slots[s.slot];
-                f.numbers.push_back(f.type == 'I' ? v.i : f.type == 'R' ? v.f : v.d);
+                const int k = s.slot;
+                f.numbers.push_back(f.type == 'I'   ? args.ints[k]
+                                    : f.type == 'R' ? args.floats[k]
+                                                    : args.doubles[k]);
             } else if (f.type == 'C' && f.array) {
-                f.count = slots[s.slot].i;
-                f.rowLength = slots[s.slot + 1].i;
-                const char* data = static_cast<const char*>(slots[s.slot + 2].p);
+                f.count = args.ints[s.slot];
+                f.rowLength = args.ints[s.slot + 1];
+                const char* data = static_cast<const char*>(args.data[s.slot + 2]);
                 for (int32_t r = 0; r < f.count && data; ++r)
                     f.texts.emplace_back(data + int64_t(r) * f.rowLength, size_t(f.rowLength));
             } else {
-                f.count = slots[s.slot].i;
-                const void* data = slots[s.slot + 1].p;
+                f.count = args.ints[s.slot];
+                const void* data = args.data[s.slot + 1];
                 if (f.type == 'C' && data) {
                     f.texts.emplace_back(static_cast<const char*>(data), size_t(f.count));
                 } else {
@@ -199,9 +151,10 @@ void decodeFunction(Event& e, const unsigned char* body, int32_t length) {
         }
         if (!isCall && resultSlot >= 0) {
             e.hasResult = true;
-            e.result = slots[resultSlot].i;
+            e.result = args.ints[resultSlot];
         }
     }
+    freeArgumentList(&args);
     freeMessageBuffer(buffer);
     releaseXSocket(scratch);
 }
