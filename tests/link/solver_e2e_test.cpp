@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "remote/stubs.h"
-#include "support/process.h"
+#include "support/solver.h"
 
 using namespace zvlinktest;
 namespace fs = std::filesystem;

@@ -19,13 +19,6 @@ Bytes fn(uint16_t id) {
     return header(id, functionSignature(id));
 }
 
-Bytes ints(std::initializer_list<uint32_t> values) {
-    Bytes out;
-    for (uint32_t v : values)
-        out += be32(v);
-    return out;
-}
-
 } // namespace
 
 TEST_F(StubWire, EveryStubSendsItsFieldsInSignatureOrder) {

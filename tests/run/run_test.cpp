@@ -308,16 +308,14 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                 Finished r = zvsim(args, {{"ZELVANE_FAULTS", fault}});
                 // The solver may still be at its end when zvsim has ended.
                 std::string screen;
-                for (int wait = 0; wait < 500; ++wait) {
+                within(10, [&] {
                     screen = dir.read("screen.zv");
-                    if (screen.find("Link closed by the block.") != std::string::npos ||
-                        screen.find("The block closed the connection.") != std::string::npos ||
-                        screen.find("(fault drop)") != std::string::npos ||
-                        screen.find("(fault cut)") != std::string::npos ||
-                        screen.find("ending the link.") != std::string::npos)
-                        break;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                }
+                    for (const char* end :
+                         {"Link closed by the block.", "The block closed the connection.",
+                          "(fault drop)", "(fault cut)", "ending the link."})
+                        if (screen.find(end) != std::string::npos) return true;
+                    return false;
+                });
                 std::string closing;
                 for (const char* call : {"Simulink has finished", "SLCLOSE 0", "CHECKBACK\n"})
                     closing += screen.find(call) != std::string::npos ? '+' : '-';

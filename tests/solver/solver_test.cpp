@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "support/process.h"
+#include "support/solver.h"
 
 using namespace zvproc;
 
