@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "support/net.h"
 #include "support/solver.h"
 
 using namespace zvproc;
@@ -22,30 +23,24 @@ class SolverSession : public ::testing::Test {
         solver = std::make_unique<ListeningSolver>(dir.path(), args);
         ASSERT_NE(solver->port, 0) << solver->out;
     }
-    // A connection before the handshake.
-    std::unique_ptr<SolverClient> connect() { return SolverClient::connect(solver->port); }
     std::unique_ptr<SolverClient> link() {
-        std::unique_ptr<SolverClient> c = connect();
+        std::unique_ptr<SolverClient> c = SolverClient::connect(solver->port);
         EXPECT_TRUE(!c || c->greeted());
         return c;
     }
 
     // A solver with these faults; check runs on two links in turn, after the
-    // handshake or (onEachConnection) before it.
+    // handshake or (greet false) before it.
     void onEachLink(const std::vector<std::string>& faults,
                     const std::function<void(SolverClient&)>& check, bool greet = true) {
         SCOPED_TRACE(testing::PrintToString(faults));
         start(faults);
         for (int run = 1; run <= 2; ++run) {
             SCOPED_TRACE("link " + std::to_string(run));
-            std::unique_ptr<SolverClient> c = greet ? link() : connect();
+            std::unique_ptr<SolverClient> c = greet ? link() : SolverClient::connect(solver->port);
             ASSERT_TRUE(c);
             check(*c);
         }
-    }
-    void onEachConnection(const std::vector<std::string>& faults,
-                          const std::function<void(SolverClient&)>& check) {
-        onEachLink(faults, check, false);
     }
 
     DemoFolder dir;
@@ -132,8 +127,7 @@ TEST_F(SolverSession, StepsFollowTheLagsExactly) {
 TEST(SolverLaunch, ConnectsBackToTheBlocksPort) {
     zvtest::TempDir dir;
     XSocket* listener = newXSocket();
-    setXSocketTimeout(listener, 2);
-    ASSERT_TRUE(listenXSocket(listener, 1));
+    ASSERT_TRUE(zvnet::listenOnLoopback(listener, 2));
     const std::string port = "-i:" + std::to_string(getXSocketLocalPort(listener));
     XSocket* accepted = newXSocket();
     {
@@ -194,18 +188,21 @@ TEST_F(SolverSession, StallAndByteByByteFaultsOnEveryLink) {
         setXSocketTimeout(c.sock, 10);
         EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_RETURN));
     });
-    onEachConnection({"byte-by-byte"}, [](SolverClient& c) {
-        ASSERT_TRUE(c.hello());
-        char first[11];
-        int32_t got = 11;
-        ASSERT_TRUE(readXSocket(c.sock, first, &got));
-        EXPECT_LT(got, 8); // a reader that wants the header in one receive is let down
-        EXPECT_EQ(Bytes(first, size_t(got)) + c.receive(size_t(11 - got)),
-                  frame(2, Bytes("OK\0", 3)));
-        // A return too: SLOPEN's, byte for byte.
-        ASSERT_TRUE(c.send(frame(FLAG_CALL, slOpen)));
-        EXPECT_EQ(c.receive(16), frame(FLAG_RETURN, slOpen));
-    });
+    onEachLink(
+        {"byte-by-byte"},
+        [](SolverClient& c) {
+            ASSERT_TRUE(c.hello());
+            char first[11];
+            int32_t got = 11;
+            ASSERT_TRUE(readXSocket(c.sock, first, &got));
+            EXPECT_LT(got, 8); // a reader that wants the header in one receive is let down
+            EXPECT_EQ(Bytes(first, size_t(got)) + c.receive(size_t(11 - got)),
+                      frame(2, Bytes("OK\0", 3)));
+            // A return too: SLOPEN's, byte for byte.
+            ASSERT_TRUE(c.send(frame(FLAG_CALL, slOpen)));
+            EXPECT_EQ(c.receive(16), frame(FLAG_RETURN, slOpen));
+        },
+        false);
 }
 
 TEST_F(SolverSession, WhatABlockShouldNotSendEndsTheLinkInOrder) {

@@ -33,7 +33,6 @@ inline std::string withoutCarriageReturns(std::string text) {
     return text;
 }
 
-// The file's content, lines ending in a bare LF on every platform.
 // The folder a program names after "Working folder: " as the program's
 // platform spells it, replaced by "*": tests that run programs elsewhere
 // compare the rest.
@@ -46,17 +45,10 @@ inline std::string maskedFolders(std::string text) {
     return text;
 }
 
+// The file's content, lines ending in a bare LF on every platform.
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return withoutCarriageReturns(std::string(std::istreambuf_iterator<char>(in), {}));
-}
-
-inline int processId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return int(getpid());
-#endif
 }
 
 // Sets (value non-null) or removes an environment variable of the process,
@@ -83,7 +75,7 @@ class TempDir {
         std::error_code ec;
         do
             path_ = std::filesystem::temp_directory_path() /
-                    ("zvtest-" + std::to_string(processId()) + "-" + std::to_string(++counter));
+                    ("zvtest-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
         while (!std::filesystem::create_directories(path_, ec) && !ec);
     }
     ~TempDir() {
