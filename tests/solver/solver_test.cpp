@@ -3,7 +3,6 @@
 #include <cmath>
 #include <filesystem>
 
-#include "support/net.h"
 #include "support/solver.h"
 
 using namespace zvproc;
@@ -122,30 +121,6 @@ TEST_F(SolverSession, StepsFollowTheLagsExactly) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 21);
 }
 
-// Launched with ZVlink -i:PORT it connects back once and ends with the link,
-// unless no-connect (here from the environment) holds it back.
-TEST(SolverLaunch, ConnectsBackToTheBlocksPort) {
-    zvtest::TempDir dir;
-    XSocket* listener = newXSocket();
-    ASSERT_TRUE(zvnet::listenOnLoopback(listener, 2));
-    const std::string port = "-i:" + std::to_string(getXSocketLocalPort(listener));
-    XSocket* accepted = newXSocket();
-    {
-        Child held(zelvane({"ZVlink", port}), dir.path(), {{"ZELVANE_FAULTS", "no-connect=30"}});
-        EXPECT_FALSE(acceptXSocket(listener, accepted));
-        EXPECT_EQ(listener->errorCode, XSOCKET_ETIMEDOUT);
-        EXPECT_EQ(held.stop(), 0); // a signal still ends it
-    }
-    Child solver(zelvane({"ZVlink", port}), dir.path(), {{"ZELVANE_FAULTS", std::nullopt}});
-    setXSocketTimeout(listener, 10);
-    ASSERT_TRUE(acceptXSocket(listener, accepted));
-    releaseXSocket(listener);
-    SolverClient c(accepted);
-    EXPECT_TRUE(c.greeted());
-    c.sendClose();
-    EXPECT_EQ(solver.wait(), 0);
-}
-
 TEST(SolverCommandLine, RefusesWhatItCannotUse) {
     zvtest::TempDir dir;
     struct Case {
@@ -177,17 +152,9 @@ TEST(SolverCommandLine, RefusesWhatItCannotUse) {
     }
 }
 
-// (What each fault does on the wire: the trace's relay table.)
-TEST_F(SolverSession, StallAndByteByByteFaultsOnEveryLink) {
-    onEachLink({"stall=2@SLOPEN"}, [](SolverClient& c) {
-        int32_t check = 0;
-        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        setXSocketTimeout(c.sock, 1);
-        EXPECT_FALSE(c.call(FID_SLOPEN));
-        EXPECT_EQ(c.sock->errorCode, XSOCKET_ETIMEDOUT);
-        setXSocketTimeout(c.sock, 10);
-        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_RETURN));
-    });
+// (What each fault does on the wire: the trace's relay table; a stall: the
+// run tests' TIMEOUT and LONGTIMEOUT cases.)
+TEST_F(SolverSession, ByteByByteFaultOnEveryConnection) {
     onEachLink(
         {"byte-by-byte"},
         [](SolverClient& c) {

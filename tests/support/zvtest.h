@@ -16,9 +16,21 @@
 #include <unistd.h>
 #endif
 
+#include <gtest/gtest.h>
+
 #include "log/zvlog.h"
 
 namespace zvtest {
+
+// Whether text holds part (lacks: does not); a failure shows the whole text.
+inline ::testing::AssertionResult holds(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+}
+inline ::testing::AssertionResult lacks(const std::string& text, const std::string& part) {
+    if (text.find(part) == std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" in:\n" << text;
+}
 
 // Text files and console output end their lines with CR LF on Windows; the
 // tests compare what the lines hold.
