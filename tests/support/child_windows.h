@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace zvproc {
 
@@ -83,12 +84,10 @@ class Child {
         for (const std::string& a : argv)
             line += (line.empty() ? "" : " ") + quoteArgument(a);
         // The child takes the environment as it is when it starts.
-        std::vector<EnvChange> saved;
-        for (const EnvChange& c : env) {
-            const char* old = getenv(c.first.c_str());
-            saved.emplace_back(c.first, old ? std::optional<std::string>(old) : std::nullopt);
-            zvtest::setEnv(c.first.c_str(), c.second ? c.second->c_str() : nullptr);
-        }
+        std::vector<std::unique_ptr<zvtest::EnvVar>> saved;
+        for (const EnvChange& c : env)
+            saved.push_back(std::make_unique<zvtest::EnvVar>(
+                c.first.c_str(), c.second ? c.second->c_str() : nullptr));
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -102,8 +101,8 @@ class Child {
             process = created.hProcess;
             pid = created.dwProcessId;
         }
-        for (auto it = saved.rbegin(); it != saved.rend(); ++it)
-            zvtest::setEnv(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
+        while (!saved.empty()) // the last change undone first
+            saved.pop_back();
         CloseHandle(outWrite);
         CloseHandle(inRead);
         if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
