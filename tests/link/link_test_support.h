@@ -96,10 +96,14 @@ struct LinkTest : ::testing::Test {
     }
     // A loopback port where nothing listens: connecting is refused at once.
     uint16_t closedPort() { return unusedPort; }
+    // A solver of its own for one case, the block aimed at it.
+    void serve(FakeSolver& peer, std::function<void(FakeSolver&)> script) {
+        aimAt("127.0.0.1", peer.port);
+        peer.start(std::move(script));
+    }
     // Connects to the fake solver, which answers the handshake first.
     void linkUp(std::function<void(FakeSolver&)> script) {
-        aimAt("127.0.0.1", solver.port);
-        solver.start([script](FakeSolver& f) {
+        serve(solver, [script](FakeSolver& f) {
             if (f.handshake()) script(f);
         });
         ASSERT_TRUE(startLink());

@@ -190,10 +190,7 @@ TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
         calls().clear();
         std::vector<Bytes> sent;
         FakeSolver peer;
-        aimAt("127.0.0.1", peer.port);
-        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") +
-                                            "PIPELINE=" + (pipelined ? "1" : "0") + "\n");
-        peer.start([&](FakeSolver& f) {
+        serve(peer, [&](FakeSolver& f) {
             if (!f.handshake()) return;
             if (!pipelined) {
                 for (const Bytes& answer : {advanceReturn, updateReturn, frame(4, fn(16))})
@@ -212,6 +209,8 @@ TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
                 if (step < 3) f.send(updateReturn);
             }
         });
+        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") +
+                                            "PIPELINE=" + (pipelined ? "1" : "0") + "\n");
         ASSERT_TRUE(startLink());
         if (pipelined) {
             advance(), update(answered);
