@@ -7,7 +7,7 @@
 #include "support/net.h" // windows.h after Winsock
 #include <windows.h>
 #endif
-#include "support/process.h"
+#include "support/child.h"
 #include "support/zvtest.h"
 
 #include <gtest/gtest.h>

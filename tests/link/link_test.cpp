@@ -15,12 +15,6 @@ int callSlOpen() {
     return callRemote(currentLink(), processMessage, FID_SLOPEN);
 }
 
-// A solver of its own for one case, the block aimed at it.
-void serve(LinkTest& t, FakeSolver& peer, std::function<void(FakeSolver&)> script) {
-    t.aimAt("127.0.0.1", peer.port);
-    peer.start(std::move(script));
-}
-
 TEST_F(LinkTest, SendsExactHandshakeAndEndsWithEightByteClose) {
     bool closed = false; // the handshake bytes are checked by linkUp
     linkUp([&](FakeSolver& f) {
@@ -47,7 +41,7 @@ TEST_F(LinkTest, AnswersToTheHandshake) {
                  {close, ""}};
     for (const auto& c : cases) {
         FakeSolver peer;
-        serve(*this, peer, [&](FakeSolver& f) {
+        serve(peer, [&](FakeSolver& f) {
             f.readFrame();
             f.send(c.answer);
             f.readEnd();
@@ -60,7 +54,7 @@ TEST_F(LinkTest, AnswersToTheHandshake) {
     }
     EXPECT_EQ(calls(), std::vector<int>{0});
 
-    serve(*this, solver, [&](FakeSolver& f) {
+    serve(solver, [&](FakeSolver& f) {
         if (f.handshake() && f.readFrame() == slOpenCall) f.send(slOpenReturn);
     });
     EXPECT_TRUE(callRemote(getLink(), processMessage, FID_SLOPEN));
@@ -100,7 +94,7 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
         SCOPED_TRACE(&c - cases);
         calls().clear();
         FakeSolver peer;
-        serve(*this, peer, [&](FakeSolver& f) {
+        serve(peer, [&](FakeSolver& f) {
             if (!f.handshake() || f.readFrame() != slOpenCall) return;
             f.send(c.answer);
             if (c.then == WAIT) f.readEnd();
@@ -165,7 +159,7 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
         done = false;
         bool told = false;
         FakeSolver peer;
-        serve(*this, peer, [&](FakeSolver& f) {
+        serve(peer, [&](FakeSolver& f) {
             if (!f.handshake()) return;
             for (int i = 0; way == 2 && i < 400 && !done; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));

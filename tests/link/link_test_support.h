@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,21 +12,12 @@
 #include "link/link.h"
 #include "log/zvlog.h"
 #include "support/net.h"
-#include "support/process.h"
+#include "support/wire.h"
+#include "support/zvtest.h"
 
 namespace zvlinktest {
 
-using namespace zvproc; // Bytes, be32, beDouble, text, frame, header
-
-inline Bytes beFloats(std::initializer_list<float> values) {
-    Bytes out;
-    for (float f : values) {
-        uint32_t u;
-        memcpy(&u, &f, 4);
-        out += be32(u);
-    }
-    return out;
-}
+using namespace zvproc; // the wire-byte builders
 
 using zvnet::loopbackSocket;
 
@@ -54,9 +44,7 @@ class FakeSolver {
     // One whole frame, header included; empty when none came in time.
     Bytes readFrame() {
         Bytes h = readExact(8);
-        uint32_t length = 0;
-        for (size_t i = 4; i < h.size(); ++i)
-            length = length << 8 | uint8_t(h[i]);
+        const uint32_t length = h.size() == 8 ? be32At(h, 4) : 0;
         Bytes body = readExact(length);
         return h.size() == 8 && body.size() == length ? h + body : Bytes();
     }
@@ -108,10 +96,14 @@ struct LinkTest : ::testing::Test {
     }
     // A loopback port where nothing listens: connecting is refused at once.
     uint16_t closedPort() { return unusedPort; }
+    // A solver of its own for one case, the block aimed at it.
+    void serve(FakeSolver& peer, std::function<void(FakeSolver&)> script) {
+        aimAt("127.0.0.1", peer.port);
+        peer.start(std::move(script));
+    }
     // Connects to the fake solver, which answers the handshake first.
     void linkUp(std::function<void(FakeSolver&)> script) {
-        aimAt("127.0.0.1", solver.port);
-        solver.start([script](FakeSolver& f) {
+        serve(solver, [script](FakeSolver& f) {
             if (f.handshake()) script(f);
         });
         ASSERT_TRUE(startLink());

@@ -19,13 +19,6 @@ Bytes fn(uint16_t id) {
     return header(id, functionSignature(id));
 }
 
-Bytes ints(std::initializer_list<uint32_t> values) {
-    Bytes out;
-    for (uint32_t v : values)
-        out += be32(v);
-    return out;
-}
-
 } // namespace
 
 TEST_F(StubWire, EveryStubSendsItsFieldsInSignatureOrder) {
@@ -197,10 +190,7 @@ TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
         calls().clear();
         std::vector<Bytes> sent;
         FakeSolver peer;
-        aimAt("127.0.0.1", peer.port);
-        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") +
-                                            "PIPELINE=" + (pipelined ? "1" : "0") + "\n");
-        peer.start([&](FakeSolver& f) {
+        serve(peer, [&](FakeSolver& f) {
             if (!f.handshake()) return;
             if (!pipelined) {
                 for (const Bytes& answer : {advanceReturn, updateReturn, frame(4, fn(16))})
@@ -219,6 +209,8 @@ TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
                 if (step < 3) f.send(updateReturn);
             }
         });
+        zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") +
+                                            "PIPELINE=" + (pipelined ? "1" : "0") + "\n");
         ASSERT_TRUE(startLink());
         if (pipelined) {
             advance(), update(answered);

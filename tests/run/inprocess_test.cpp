@@ -75,7 +75,7 @@ TEST_F(ZvRunInProcess, ARunEndsAsItsOwnWhateverTheRunBeforeIt) {
     EXPECT_EQ(again.steps, first.steps);
     EXPECT_EQ(window, firstWindow);
     EXPECT_EQ(dir.read("again.csv"), dir.read("first.csv"));
-    EXPECT_NE(dir.read("screen.zv").find("(doneSim 1)"), std::string::npos);
+    EXPECT_TRUE(zvtest::holds(dir.read("screen.zv"), "(doneSim 1)"));
 
     EXPECT_EQ(zvhost::pendingAllocations(), 0u);
     EXPECT_EQ(zvhost::liveArrays(), arraysBefore);

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "support/process.h"
+#include "support/solver.h"
 
 namespace runtest {
 

@@ -44,8 +44,8 @@ class ZvRun : public ::testing::Test {
         Finished r = runChild(command(args), dir.path(), env, watch);
         EXPECT_FALSE(r.timedOut) << r.out << r.err;
         // A sanitized zvsim reports with exit status 1, which some runs expect anyway.
-        EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
+        EXPECT_TRUE(zvtest::lacks(r.err, "Sanitizer"));
+        EXPECT_TRUE(zvtest::lacks(r.err, "runtime error:"));
         return r;
     }
     DemoFolder dir;
@@ -84,9 +84,8 @@ TEST_P(ZvRunEachStepMode, StopTimeEndsWithTheFinalAdvanceAndTheSolverRunsOnAlone
               TANK_SUMMARY_MODE1 + NOTICE_GREATER + COMPLETED +
                   "zvsim: the run reached its stop time, t = 1 s (11 sample hits).\n");
     // Eleven advances took the solver to 1.1; then Simulink's end at its stop time.
-    EXPECT_NE(dir.read("screen.zv").find("Simulink has finished (doneSim 1) at time 1.1;"),
-              std::string::npos)
-        << dir.read("screen.zv");
+    EXPECT_TRUE(
+        zvtest::holds(dir.read("screen.zv"), "Simulink has finished (doneSim 1) at time 1.1;"));
 }
 
 TEST_F(ZvRun, OutputsAnswerInputsOneStepLater) {
@@ -116,8 +115,8 @@ TEST_P(ZvRunEachStepMode, SolverCompletingFirstStopsSimulinkWithoutAFinalAdvance
                   SIMULTANEOUS +
                   "zvsim: the block stopped the run after the sample hit at t = 9.5 s (20 sample "
                   "hits).\n");
-    EXPECT_EQ(dir.read("screen.zv").find("Simulink has finished"), std::string::npos);
-    EXPECT_NE(dir.read("run.svg").find(">y3<"), std::string::npos); // the plot, every series in it
+    EXPECT_TRUE(zvtest::lacks(dir.read("screen.zv"), "Simulink has finished"));
+    EXPECT_TRUE(zvtest::holds(dir.read("run.svg"), ">y3<")); // the plot, every series in it
 }
 
 // ---- Ctrl-C ----
@@ -137,8 +136,8 @@ TEST_P(ZvRunEachStepMode, CtrlCEndsTheStepThenTerminatesWithDoneSim2) {
     const std::string window = commandWindow(r.out);
     EXPECT_EQ(window.rfind(TANK_SUMMARY_MODE1 + NOTICE_LESS_FILES, 0), 0u) << window;
     const std::string tail = std::string(COMPLETED) + "zvsim: the run was interrupted with Ctrl-C";
-    EXPECT_NE(window.find(tail), std::string::npos) << window;
-    EXPECT_NE(dir.read("screen.zv").find("Simulink has finished (doneSim 2)"), std::string::npos);
+    EXPECT_TRUE(zvtest::holds(window, tail));
+    EXPECT_TRUE(zvtest::holds(dir.read("screen.zv"), "Simulink has finished (doneSim 2)"));
 }
 
 #endif
@@ -215,7 +214,7 @@ TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
 #endif
                            });
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
-        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+        EXPECT_TRUE(zvtest::holds(r.out + r.err, c.said));
         if (c.status == 0) {
             EXPECT_TRUE(dir.eventually("screen.zv", "CHECKBACK\nLink closed by the block."));
         }
@@ -308,16 +307,14 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                 Finished r = zvsim(args, {{"ZELVANE_FAULTS", fault}});
                 // The solver may still be at its end when zvsim has ended.
                 std::string screen;
-                for (int wait = 0; wait < 500; ++wait) {
+                within(10, [&] {
                     screen = dir.read("screen.zv");
-                    if (screen.find("Link closed by the block.") != std::string::npos ||
-                        screen.find("The block closed the connection.") != std::string::npos ||
-                        screen.find("(fault drop)") != std::string::npos ||
-                        screen.find("(fault cut)") != std::string::npos ||
-                        screen.find("ending the link.") != std::string::npos)
-                        break;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                }
+                    for (const char* end :
+                         {"Link closed by the block.", "The block closed the connection.",
+                          "(fault drop)", "(fault cut)", "ending the link."})
+                        if (screen.find(end) != std::string::npos) return true;
+                    return false;
+                });
                 std::string closing;
                 for (const char* call : {"Simulink has finished", "SLCLOSE 0", "CHECKBACK\n"})
                     closing += screen.find(call) != std::string::npos ? '+' : '-';
@@ -334,7 +331,7 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                 if (window.find("terminate was not called") == std::string::npos) {
                     EXPECT_EQ(closing.substr(1), "++") << screen;
                 }
-                EXPECT_NE(screen.find("Link closed by the block."), std::string::npos);
+                EXPECT_TRUE(zvtest::holds(screen, "Link closed by the block."));
             }
             EXPECT_EQ(seen[1], seen[0]);
             // A solver lost at t = 0 ends the host's call with the errstop hint;
@@ -351,7 +348,7 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                           "sample hits).\n";
             if (args[5] == "SIMULINK" &&
                 (fault == "drop=ZVUPDATE:1" || fault == "drop=SLCZVPWR:3")) {
-                EXPECT_NE(seen[0].find(SOLVER_ERROR + end), std::string::npos) << seen[0];
+                EXPECT_TRUE(zvtest::holds(seen[0], SOLVER_ERROR + end));
             }
         }
 }
@@ -422,10 +419,9 @@ TEST_F(ZvRun, EachRefusalAtTheStartStopsTheRunWithItsText) {
         EXPECT_EQ(!dir.read("screen.zv").empty(), c.solverStarted);
         EXPECT_FALSE(std::filesystem::exists(dir.path("run.csv")));
         EXPECT_FALSE(std::filesystem::exists(dir.path("run.svg")));
-        EXPECT_NE(r.err.find("zvsim: no sample hit was run, so run.csv and run.svg were not "
-                             "written.\n"),
-                  std::string::npos)
-            << r.err;
+        EXPECT_TRUE(zvtest::holds(r.err,
+                                  "zvsim: no sample hit was run, so run.csv and run.svg were not "
+                                  "written.\n"));
     }
 }
 
@@ -446,7 +442,7 @@ TEST_F(ZvRun, StartNoticesCompareTheDurationWithTheStopTime) {
         Finished r = zvsim(opts(c.model, "ZVDEMO", "SIMULINK", c.stopTime,
                                 {"--timestep", "0.5", "--inputs", std::to_string(c.nIn)}));
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err.find("Fatal Error"), std::string::npos) << r.err;
+        EXPECT_TRUE(zvtest::lacks(r.err, "Fatal Error"));
         // Width 0 is smaller than the harness: its sizing notice comes first.
         const std::string window = commandWindow(r.out), from = window.substr(window.find("Model"));
         EXPECT_EQ(window == from, c.nIn > 0) << window;
@@ -454,7 +450,7 @@ TEST_F(ZvRun, StartNoticesCompareTheDurationWithTheStopTime) {
             startSummary(c.model, "ZVDEMO", "SIMULINK", "0.500000", c.nIn, 3) + c.notice +
             COMPLETED;
         EXPECT_EQ(from.rfind(start, 0), 0u) << window;
-        EXPECT_NE(window.find("zvsim: the run reached its stop time"), std::string::npos);
+        EXPECT_TRUE(zvtest::holds(window, "zvsim: the run reached its stop time"));
     }
 }
 
@@ -472,14 +468,13 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
                   "zvsim: the run reached its stop time, t = 0.5 s (6 sample hits).\n");
     // A data file the solver does not find: it looked in its own folder.
     r = zvsim(opts("absent", "ZVDEMO", "SIMULINK", "0.5"), {{"ZVIHOME", std::nullopt}});
-    EXPECT_NE(r.out.find("Data file: absent.dat\nA solver that listens for the block reads the "
-                         "data file from its own working folder"),
-              std::string::npos)
-        << r.out;
+    EXPECT_TRUE(
+        zvtest::holds(r.out, "Data file: absent.dat\nA solver that listens for the block reads the "
+                             "data file from its own working folder"));
     solver.stop();
     const std::string screen = dir.read("screen.zv");
-    EXPECT_NE(screen.find("Block connected"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("(doneSim 1)"), std::string::npos) << screen;
+    EXPECT_TRUE(zvtest::holds(screen, "Block connected"));
+    EXPECT_TRUE(zvtest::holds(screen, "(doneSim 1)"));
 
     // Nothing listens there any more: refused at the start, terminate has
     // nothing to close with a solver, and zvsim says where the link was meant
@@ -489,10 +484,9 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     const std::string refused =
         TANK_SUMMARY_MODE1 + blockError("tank", "F*** Error initializing socket.\n") + INTERRUPTED;
     EXPECT_EQ(commandWindow(r.out).substr(0, refused.size()), refused) << r.out;
-    EXPECT_NE(r.out.find("\nzvsim: nothing listens at 127.0.0.1 port " +
-                         std::to_string(solver.port) + " (zvlink.prm in this folder)"),
-              std::string::npos)
-        << r.out;
+    EXPECT_TRUE(zvtest::holds(r.out, "\nzvsim: nothing listens at 127.0.0.1 port " +
+                                         std::to_string(solver.port) +
+                                         " (zvlink.prm in this folder)"));
     EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
 }
 

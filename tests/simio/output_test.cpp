@@ -85,7 +85,7 @@ TEST(SimioCsvOut, FailuresAreReportedNotHidden) {
     CsvWriter w;
     std::string err;
     EXPECT_FALSE(w.open("/nonexistent-dir/run.csv", 1, 1, err));
-    EXPECT_NE(err.find("\"/nonexistent-dir/run.csv\""), std::string::npos) << err;
+    EXPECT_TRUE(zvtest::holds(err, "\"/nonexistent-dir/run.csv\""));
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     // Every write to /dev/full fails: the buffered rows must not end in a successful close.
     ASSERT_TRUE(w.open("/dev/full", 1, 1, err)) << err;
@@ -93,7 +93,7 @@ TEST(SimioCsvOut, FailuresAreReportedNotHidden) {
     for (int i = 0; i < 10; ++i)
         w.write(i, &u, &y);
     EXPECT_FALSE(w.close(err));
-    EXPECT_NE(err.find("/dev/full"), std::string::npos) << err;
+    EXPECT_TRUE(zvtest::holds(err, "/dev/full"));
 }
 
 TEST(SimioHistory, ThinsLongRunsToTheBoundButKeepsTheirShape) {
@@ -131,11 +131,10 @@ TEST(SimioSvg, RunPictureIsWellFormedWithOneLinePerSeries) {
     EXPECT_EQ(countOf(svg, "<g class=\"legend\">"), 2u);
     EXPECT_EQ(legendTexts(svg), (std::vector<std::string>{"u1", "u2", "y1", "y2 (no data)", "y3"}));
     // Control characters and invalid UTF-8 do not reach the picture.
-    EXPECT_NE(svg.find("<title>run &lt;a &amp; b&gt; &quot;x&quot; ?\xc3\xa9</title>"),
-              std::string::npos);
+    EXPECT_TRUE(zvtest::holds(svg, "<title>run &lt;a &amp; b&gt; &quot;x&quot; ?\xc3\xa9</title>"));
     EXPECT_FALSE(std::regex_search(svg, kNonFinite));
     for (const char* label : {">inputs<", ">outputs<", ">time (s)<"})
-        EXPECT_NE(svg.find(label), std::string::npos) << label;
+        EXPECT_TRUE(zvtest::holds(svg, label));
 
     std::string err;
     EXPECT_FALSE(plot.write("/nonexistent-dir/run.svg", "t", err));
@@ -143,14 +142,14 @@ TEST(SimioSvg, RunPictureIsWellFormedWithOneLinePerSeries) {
     // No signals at all; then outputs only, one constant sample: a dot on a finite axis.
     std::string empty = RunPlot(0, 0).render("empty");
     EXPECT_TRUE(wellFormed(empty));
-    EXPECT_NE(empty.find("no signals"), std::string::npos);
+    EXPECT_TRUE(zvtest::holds(empty, "no signals"));
     RunPlot one(0, 1);
     double y = 4.0;
     one.add(0.0, nullptr, &y);
     svg = one.render("one");
     EXPECT_TRUE(wellFormed(svg));
     EXPECT_EQ(countOf(svg, "<circle"), 1u);
-    EXPECT_EQ(svg.find(">inputs<"), std::string::npos);
+    EXPECT_TRUE(zvtest::lacks(svg, ">inputs<"));
     EXPECT_FALSE(std::regex_search(svg, kNonFinite));
 }
 
@@ -176,8 +175,8 @@ TEST(SimioSvg, DiscreteSignalsReadAsAReportNeedsThem) {
     const std::string p = m[1];
     EXPECT_EQ(std::count(p.begin(), p.end(), ','), 5) << p;
     // u1 and u2 coincide: the second is dashed over the first, so both show.
-    EXPECT_EQ(lines[0].find("stroke-dasharray"), std::string::npos);
-    EXPECT_NE(lines[1].find("stroke-dasharray"), std::string::npos);
+    EXPECT_TRUE(zvtest::lacks(lines[0], "stroke-dasharray"));
+    EXPECT_TRUE(zvtest::holds(lines[1], "stroke-dasharray"));
 
     // 128 by 128: panels of 16 lines, each labelled with the elements it
     // shows, its legend beside it and no wider than the plot.
@@ -189,7 +188,7 @@ TEST(SimioSvg, DiscreteSignalsReadAsAReportNeedsThem) {
     EXPECT_EQ(legendTexts(big).size(), 256u);
     EXPECT_EQ(countOf(big, "<g class=\"panel\">"), 16u);
     for (const char* label : {">inputs 1-16<", ">inputs 113-128<", ">outputs 17-32<"})
-        EXPECT_NE(big.find(label), std::string::npos) << label;
+        EXPECT_TRUE(zvtest::holds(big, label));
     ASSERT_TRUE(std::regex_search(big, m, std::regex("<svg [^>]* width=\"([0-9]+)\"")));
     EXPECT_LE(std::stoi(m[1]), 80 + 800 + 16 + 800 + 12);
     if (const char* keep = std::getenv("ZVTEST_KEEP_SVG")) zvtest::writeFile(keep, big);

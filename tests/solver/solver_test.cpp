@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "support/process.h"
+#include "support/solver.h"
 
 using namespace zvproc;
 
@@ -22,30 +22,24 @@ class SolverSession : public ::testing::Test {
         solver = std::make_unique<ListeningSolver>(dir.path(), args);
         ASSERT_NE(solver->port, 0) << solver->out;
     }
-    // A connection before the handshake.
-    std::unique_ptr<SolverClient> connect() { return SolverClient::connect(solver->port); }
     std::unique_ptr<SolverClient> link() {
-        std::unique_ptr<SolverClient> c = connect();
+        std::unique_ptr<SolverClient> c = SolverClient::connect(solver->port);
         EXPECT_TRUE(!c || c->greeted());
         return c;
     }
 
     // A solver with these faults; check runs on two links in turn, after the
-    // handshake or (onEachConnection) before it.
+    // handshake or (greet false) before it.
     void onEachLink(const std::vector<std::string>& faults,
                     const std::function<void(SolverClient&)>& check, bool greet = true) {
         SCOPED_TRACE(testing::PrintToString(faults));
         start(faults);
         for (int run = 1; run <= 2; ++run) {
             SCOPED_TRACE("link " + std::to_string(run));
-            std::unique_ptr<SolverClient> c = greet ? link() : connect();
+            std::unique_ptr<SolverClient> c = greet ? link() : SolverClient::connect(solver->port);
             ASSERT_TRUE(c);
             check(*c);
         }
-    }
-    void onEachConnection(const std::vector<std::string>& faults,
-                          const std::function<void(SolverClient&)>& check) {
-        onEachLink(faults, check, false);
     }
 
     DemoFolder dir;
@@ -127,31 +121,6 @@ TEST_F(SolverSession, StepsFollowTheLagsExactly) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 21);
 }
 
-// Launched with ZVlink -i:PORT it connects back once and ends with the link,
-// unless no-connect (here from the environment) holds it back.
-TEST(SolverLaunch, ConnectsBackToTheBlocksPort) {
-    zvtest::TempDir dir;
-    XSocket* listener = newXSocket();
-    setXSocketTimeout(listener, 2);
-    ASSERT_TRUE(listenXSocket(listener, 1));
-    const std::string port = "-i:" + std::to_string(getXSocketLocalPort(listener));
-    XSocket* accepted = newXSocket();
-    {
-        Child held(zelvane({"ZVlink", port}), dir.path(), {{"ZELVANE_FAULTS", "no-connect=30"}});
-        EXPECT_FALSE(acceptXSocket(listener, accepted));
-        EXPECT_EQ(listener->errorCode, XSOCKET_ETIMEDOUT);
-        EXPECT_EQ(held.stop(), 0); // a signal still ends it
-    }
-    Child solver(zelvane({"ZVlink", port}), dir.path(), {{"ZELVANE_FAULTS", std::nullopt}});
-    setXSocketTimeout(listener, 10);
-    ASSERT_TRUE(acceptXSocket(listener, accepted));
-    releaseXSocket(listener);
-    SolverClient c(accepted);
-    EXPECT_TRUE(c.greeted());
-    c.sendClose();
-    EXPECT_EQ(solver.wait(), 0);
-}
-
 TEST(SolverCommandLine, RefusesWhatItCannotUse) {
     zvtest::TempDir dir;
     struct Case {
@@ -183,29 +152,24 @@ TEST(SolverCommandLine, RefusesWhatItCannotUse) {
     }
 }
 
-// (What each fault does on the wire: the trace's relay table.)
-TEST_F(SolverSession, StallAndByteByByteFaultsOnEveryLink) {
-    onEachLink({"stall=2@SLOPEN"}, [](SolverClient& c) {
-        int32_t check = 0;
-        ASSERT_TRUE(c.dataExist("tank", "ZVDEMO", "6.1", &check));
-        setXSocketTimeout(c.sock, 1);
-        EXPECT_FALSE(c.call(FID_SLOPEN));
-        EXPECT_EQ(c.sock->errorCode, XSOCKET_ETIMEDOUT);
-        setXSocketTimeout(c.sock, 10);
-        EXPECT_EQ(c.nextFlag(), uint32_t(FLAG_RETURN));
-    });
-    onEachConnection({"byte-by-byte"}, [](SolverClient& c) {
-        ASSERT_TRUE(c.hello());
-        char first[11];
-        int32_t got = 11;
-        ASSERT_TRUE(readXSocket(c.sock, first, &got));
-        EXPECT_LT(got, 8); // a reader that wants the header in one receive is let down
-        EXPECT_EQ(Bytes(first, size_t(got)) + c.receive(size_t(11 - got)),
-                  frame(2, Bytes("OK\0", 3)));
-        // A return too: SLOPEN's, byte for byte.
-        ASSERT_TRUE(c.send(frame(FLAG_CALL, slOpen)));
-        EXPECT_EQ(c.receive(16), frame(FLAG_RETURN, slOpen));
-    });
+// (What each fault does on the wire: the trace's relay table; a stall: the
+// run tests' TIMEOUT and LONGTIMEOUT cases.)
+TEST_F(SolverSession, ByteByByteFaultOnEveryConnection) {
+    onEachLink(
+        {"byte-by-byte"},
+        [](SolverClient& c) {
+            ASSERT_TRUE(c.hello());
+            char first[11];
+            int32_t got = 11;
+            ASSERT_TRUE(readXSocket(c.sock, first, &got));
+            EXPECT_LT(got, 8); // a reader that wants the header in one receive is let down
+            EXPECT_EQ(Bytes(first, size_t(got)) + c.receive(size_t(11 - got)),
+                      frame(2, Bytes("OK\0", 3)));
+            // A return too: SLOPEN's, byte for byte.
+            ASSERT_TRUE(c.send(frame(FLAG_CALL, slOpen)));
+            EXPECT_EQ(c.receive(16), frame(FLAG_RETURN, slOpen));
+        },
+        false);
 }
 
 TEST_F(SolverSession, WhatABlockShouldNotSendEndsTheLinkInOrder) {

@@ -21,6 +21,8 @@
 #include <unistd.h>
 #endif
 
+#include "xsocket/xsocket.h"
+
 namespace zvnet {
 
 #ifdef _WIN32
@@ -73,13 +75,19 @@ inline size_t receiveAll(Handle h, void* data, size_t n) {
     return got;
 }
 
+inline sockaddr_in loopbackAddress(uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
 // A TCP socket bound to 127.0.0.1 and a port of the system's choosing,
 // receive waits bounded to 10 s.
 inline Handle loopbackSocket(uint16_t* port) {
     Handle h = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopbackAddress(0);
     socklen_t n = sizeof a;
     if (bind(h, (sockaddr*)&a, n) == 0 && getsockname(h, (sockaddr*)&a, &n) == 0)
         *port = ntohs(a.sin_port);
@@ -97,18 +105,23 @@ inline bool loopbackPair(Handle ends[2]) {
         closeHandle(listener);
         return false;
     }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
+    const sockaddr_in a = loopbackAddress(port);
     ends[0] = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(ends[0], (sockaddr*)&a, sizeof a) == 0)
+    if (connect(ends[0], (const sockaddr*)&a, sizeof a) == 0)
         ends[1] = accept(listener, nullptr, nullptr);
     closeHandle(listener);
     if (ends[1] != NONE) return true;
     closeHandle(ends[0]);
     ends[0] = NONE;
     return false;
+}
+
+// An XSocket listening on 127.0.0.1 at a port of the system's choosing
+// (getXSocketLocalPort), accepts bounded to `seconds`; false when it could not.
+inline bool listenOnLoopback(XSocket* s, int seconds) {
+    const uint32_t loopback = htonl(INADDR_LOOPBACK);
+    setXSocketAddress(&s->localAddress, &loopback, 0);
+    return setXSocketTimeout(s, seconds) && listenXSocket(s, 1);
 }
 
 } // namespace zvnet

@@ -16,9 +16,21 @@
 #include <unistd.h>
 #endif
 
+#include <gtest/gtest.h>
+
 #include "log/zvlog.h"
 
 namespace zvtest {
+
+// Whether text holds part (lacks: does not); a failure shows the whole text.
+inline ::testing::AssertionResult holds(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+}
+inline ::testing::AssertionResult lacks(const std::string& text, const std::string& part) {
+    if (text.find(part) == std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" in:\n" << text;
+}
 
 // Text files and console output end their lines with CR LF on Windows; the
 // tests compare what the lines hold.
@@ -33,7 +45,6 @@ inline std::string withoutCarriageReturns(std::string text) {
     return text;
 }
 
-// The file's content, lines ending in a bare LF on every platform.
 // The folder a program names after "Working folder: " as the program's
 // platform spells it, replaced by "*": tests that run programs elsewhere
 // compare the rest.
@@ -46,17 +57,10 @@ inline std::string maskedFolders(std::string text) {
     return text;
 }
 
+// The file's content, lines ending in a bare LF on every platform.
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return withoutCarriageReturns(std::string(std::istreambuf_iterator<char>(in), {}));
-}
-
-inline int processId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return int(getpid());
-#endif
 }
 
 // Sets (value non-null) or removes an environment variable of the process,
@@ -83,7 +87,7 @@ class TempDir {
         std::error_code ec;
         do
             path_ = std::filesystem::temp_directory_path() /
-                    ("zvtest-" + std::to_string(processId()) + "-" + std::to_string(++counter));
+                    ("zvtest-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
         while (!std::filesystem::create_directories(path_, ec) && !ec);
     }
     ~TempDir() {

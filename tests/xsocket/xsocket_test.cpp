@@ -38,9 +38,7 @@ std::string message(const XSocket* s) {
 struct XSocketPairTest : ::testing::Test {
     SocketPtr listener, client, server;
     void SetUp() override {
-        setXSocketTimeout(listener, 5);
-        setXSocketAddress(&listener->localAddress, &loopback, 0);
-        ASSERT_EQ(1, listenXSocket(listener, 1)) << message(listener);
+        ASSERT_TRUE(zvnet::listenOnLoopback(listener, 5)) << message(listener);
         ASSERT_EQ(
             1, connectXSocketToHost(client, "127.0.0.1", getXSocketLocalPort(listener), nullptr, 0))
             << message(client);
@@ -142,9 +140,7 @@ TEST(XSocketRecordTest, HostEntryWithLongAddressStaysInsideTheRecord) {
 
 TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     SocketPtr listener, client;
-    setXSocketAddress(&listener->localAddress, &loopback, 0);
-    ASSERT_EQ(1, setXSocketTimeout(listener, 1));
-    ASSERT_EQ(1, listenXSocket(listener, 1));
+    ASSERT_TRUE(zvnet::listenOnLoopback(listener, 1));
     EXPECT_EQ(0, acceptXSocket(listener, client));
     EXPECT_EQ(XSOCKET_ETIMEDOUT, listener->errorCode);
     EXPECT_EQ("select() timed out.", message(listener));
