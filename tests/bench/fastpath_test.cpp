@@ -20,11 +20,10 @@ namespace {
 const char* const ADVANCE = "([i]D[i]<D[b]I[b]I)V";
 
 Bytes updateReturn(const std::vector<double>& values) {
-    Wire w;
-    w.u16(FID_ZVUPDATE).sig("([o]<D)V").u32(uint32_t(values.size()));
+    Bytes body = header(FID_ZVUPDATE, "([o]<D)V") + be32(uint32_t(values.size()));
     for (double d : values)
-        w.f64(d);
-    return w.frame(FLAG_RETURN);
+        body += beDouble(d);
+    return frame(FLAG_RETURN, body);
 }
 
 // Calls either side of the 4096-byte stage (505 doubles fit, 506 do not) go
@@ -37,14 +36,13 @@ TEST(FastPathSend, FramesEitherSideOfTheStageStayExact) {
             in[size_t(i)] = std::ldexp(1.0 + i, i % 40 - 20) - 3.0;
         double delta = 0.001, *data = in.data();
         int32_t count = n, doneSim = -1, adv = 41;
-        Wire call;
-        call.u16(FID_SLCZVPWR).sig(ADVANCE).f64(delta).u32(uint32_t(n));
+        Bytes call = header(FID_SLCZVPWR, ADVANCE) + beDouble(delta) + be32(uint32_t(n));
         for (double d : in)
-            call.f64(d);
+            call += beDouble(d);
         WirePair pair;
         ASSERT_TRUE(
             sendMessage(pair.local, FID_SLCZVPWR, 1, &delta, &count, &data, &doneSim, &adv));
-        EXPECT_EQ(pair.peerReadAll(), call.u32(uint32_t(doneSim)).u32(41).frame(FLAG_CALL));
+        EXPECT_EQ(pair.peerReadAll(), frame(FLAG_CALL, call + ints({uint32_t(doneSim), 41})));
     }
 }
 
@@ -54,7 +52,7 @@ TEST(FastPathReceive, StepCallsAndReturnsAllocateNothing) {
     WirePair pair;
     std::vector<double> in(128, 0.5), out(128, 0.0);
     ASSERT_TRUE(pair.peerWrite(updateReturn(in)));
-    ASSERT_TRUE(pair.peerWrite(Wire().u16(FID_SLCZVPWR).sig(ADVANCE).u32(0).u32(7).frame(4)));
+    ASSERT_TRUE(pair.peerWrite(frame(4, header(FID_SLCZVPWR, ADVANCE) + ints({0, 7}))));
     int32_t capacity = 128, n = 128, doneSim = -1, adv = 3;
     double delta = 0.001, *data = in.data(), *into = out.data();
     zvbench::startCountingAllocations();

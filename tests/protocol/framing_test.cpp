@@ -29,26 +29,23 @@ TEST(ProtocolFramingOut, NumbersLeaveBigEndianAndTheCallerKeepsItsData) {
     ASSERT_TRUE(sendMessage(pair.local, FID_SLCZVPWR, 1, &delta, &n, &data, &one, &u258));
     ASSERT_TRUE(sendMessage(pair.local, FID_BCTRANSFER, 1, &one, &u258, &f, &f, &f, &one, &floats));
 
-    Wire expected, advance, transfer;
-    advance.u16(15).sig("([i]D[i]<D[b]I[b]I)V").raw({0x3F, 0xF0, 0, 0, 0, 0, 0, 0}).u32(600);
+    Bytes advance = header(15, "([i]D[i]<D[b]I[b]I)V") + beDouble(1.0) + be32(600);
     for (double v : original)
-        advance.f64(v);
-    advance.raw({0, 0, 0, 1, 0, 0, 1, 2});
-    transfer.u16(6).sig("([i]I[i]I[i]R[i]R[i]R[i]<R)I").u32(1).u32(258);
-    for (int i = 0; i < 5; ++i)
-        transfer.raw(i == 3 ? Bytes{0, 0, 0, 1} : Bytes{0x3F, 0x80, 0, 0});
-    expected.raw({0, 0, 0, 5, 0, 0, 0, 0}).raw(advance.frame(FLAG_CALL));
-    expected.raw(transfer.frame(FLAG_CALL));
-    EXPECT_EQ(pair.peerReadAll(), expected.bytes);
+        advance += beDouble(v);
+    advance += ints({1, 258});
+    const Bytes transfer = header(6, "([i]I[i]I[i]R[i]R[i]R[i]<R)I") + ints({1, 258}) +
+                           beFloats({1.0f, 1.0f, 1.0f}) + be32(1) + beFloats({1.0f});
+    EXPECT_EQ(pair.peerReadAll(),
+              frame(FLAG_CLOSE, "") + frame(FLAG_CALL, advance) + frame(FLAG_CALL, transfer));
     EXPECT_EQ(many, original);
 }
 
 TEST(ProtocolFramingIn, FieldsDeliveredOneByteAtATimeStillArrive) {
     WirePair pair;
-    const Bytes sent = Wire().u32(FLAG_RETURN).u32(6).text("abcdef").bytes;
+    const Bytes sent = frame(FLAG_RETURN, "abcdef");
     std::thread peer([&] {
-        for (uint8_t b : sent) {
-            pair.peerWrite({b});
+        for (char b : sent) {
+            pair.peerWrite(Bytes(1, b));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
@@ -69,10 +66,10 @@ TEST(ProtocolFramingIn, PeerClosingMidStreamGivesTheThreeOutcomes) {
         Bytes sent;
         const char* message; // none: the link was lost between frames
     } cases[] = {
-        {{}, nullptr},
-        {{0, 0, 0}, "Error receiving byte flag"},
-        {{0, 0, 0, 3}, "Error receiving message length"},
-        {{0, 0, 0, 3, 0, 0}, "Error receiving message length"},
+        {"", nullptr},
+        {Bytes(3, '\0'), "Error receiving byte flag"},
+        {be32(3), "Error receiving message length"},
+        {be32(3) + Bytes(2, '\0'), "Error receiving message length"},
     };
     for (const Case& c : cases) {
         WirePair pair;
@@ -95,7 +92,7 @@ TEST(ProtocolFramingIn, BodyCutShortLogsThreeErrorLines) {
     zvtest::LogSandbox sandbox;
     ASSERT_TRUE(openLog("protocol.out"));
     WirePair pair;
-    ASSERT_TRUE(pair.peerWrite(Wire().text("short").bytes));
+    ASSERT_TRUE(pair.peerWrite("short"));
     pair.closePeer();
     char body[10];
     EXPECT_FALSE(readMessageData(pair.local, body, 10));
@@ -109,15 +106,14 @@ TEST(ProtocolFramingIn, BodyCutShortLogsThreeErrorLines) {
 
 TEST(ProtocolFramingIn, LengthOfTwoToTheThirtyFirstIsNegativeAndFitsNothing) {
     WirePair pair;
-    ASSERT_TRUE(
-        pair.peerWrite(Wire().u32(FLAG_RETURN).u32(0x80000000u).u16(16).sig("([i]I)V").bytes));
+    ASSERT_TRUE(pair.peerWrite(ints({FLAG_RETURN, 0x80000000u}) + header(16, "([i]I)V")));
     uint32_t flag = 0;
     int32_t length = 0;
     ASSERT_TRUE(readMessageHeader(pair.local, &flag, &length));
     EXPECT_LT(length, 0);
     EXPECT_EQ(receiveFunctionHeader(pair.local, length), nullptr);
     EXPECT_EQ(pair.local->errorCode, XERROR_INCOMPLETE_MESSAGE);
-    EXPECT_EQ(pair.localReadRest(), Wire().u16(16).sig("([i]I)V").bytes);
+    EXPECT_EQ(pair.localReadRest(), header(16, "([i]I)V"));
 }
 
 } // namespace

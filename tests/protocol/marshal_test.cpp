@@ -34,22 +34,20 @@ TEST(ProtocolMarshalOut, CallsAndReturnsMatchTheWireByteForByte) {
     ASSERT_TRUE(
         sendMessage(pair.local, FID_GETCFDSPECIES, 1, &species, &rows, &rowLength, &text, &result));
 
-    Wire w;
-    w.raw({0,    0,    0,    3,    0,    0,    0,    16, 0, 16, 0, 8,
-           0x28, 0x5B, 0x69, 0x5D, 0x49, 0x29, 0x56, 0,  0, 0,  0, 0});
-    w.raw(Wire().u16(16).sig("([i]I)V").frame(FLAG_RETURN));
+    Bytes w("\0\0\0\3\0\0\0\x10\0\x10\0\x08([i]I)V\0\0\0\0\0", 24);
+    w += frame(FLAG_RETURN, header(16, "([i]I)V"));
     for (uint16_t id : {0, 19, 65535})
-        w.raw(Wire().u16(id).sig("()V").frame(FLAG_CALL));
-    w.raw(Wire().u16(9).sig("([o]I[o]<C)I").u32(3).frame(FLAG_CALL));
-    EXPECT_EQ(pair.peerReadAll(), w.bytes);
+        w += frame(FLAG_CALL, header(id, "()V"));
+    w += frame(FLAG_CALL, header(9, "([o]I[o]<C)I") + be32(3));
+    EXPECT_EQ(pair.peerReadAll(), w);
 }
 
 // The solver's side: the both-ways fields come in with the call and go back
 // changed in the return.
 TEST(ProtocolMarshalServe, AdvanceReturnCarriesTheBothWaysFields) {
     WirePair pair;
-    const Bytes body =
-        Wire().u16(15).sig(ADVANCE).f64(0.25).u32(2).f64(1.5).f64(-2.5).u32(1).u32(0).bytes;
+    const Bytes body = header(15, ADVANCE) + beDouble(0.25) + be32(2) + beDouble(1.5) +
+                       beDouble(-2.5) + ints({1, 0});
     ASSERT_TRUE(pair.peerWrite(body));
     MessageBuffer* call = receiveFunctionHeader(pair.local, int32_t(body.size()));
     ASSERT_NE(call, nullptr);
@@ -62,15 +60,14 @@ TEST(ProtocolMarshalServe, AdvanceReturnCarriesTheBothWaysFields) {
     EXPECT_TRUE(sendFunctionReturn(call, &delta, &n, &in, &doneSim, &adv));
     freeMessageBuffer(call);
     EXPECT_EQ(pair.peerReadAll(),
-              Wire().u16(15).sig(ADVANCE).u32(uint32_t(-2)).u32(3).frame(FLAG_RETURN));
+              frame(FLAG_RETURN, header(15, ADVANCE) + ints({uint32_t(-2), 3})));
 }
 
 Bytes updateReturn(int32_t count, uint16_t id = FID_ZVUPDATE) {
-    Wire w;
-    w.u16(id).sig("([o]<D)V").u32(uint32_t(count));
+    Bytes body = header(id, "([o]<D)V") + be32(uint32_t(count));
     for (int32_t i = 0; i < count && i < 200; ++i)
-        w.f64(i + 1.0);
-    return w.frame(FLAG_RETURN);
+        body += beDouble(i + 1.0);
+    return frame(FLAG_RETURN, body);
 }
 
 // Whatever the solver claims, nothing lands beyond the room the caller has,
@@ -83,14 +80,14 @@ TEST(ProtocolMarshalIn, UpdateReturnIsBoundedByTheCallersCapacity) {
         {"exactly the capacity", updateReturn(128)},
         {"more than the capacity", updateReturn(129)},
         {"negative count", updateReturn(-1)},
-        {"count beyond the frame", Wire().u16(14).sig("([o]<D)V").u32(0x10000000).frame(4)},
+        {"count beyond the frame", frame(4, header(14, "([o]<D)V") + be32(0x10000000))},
         {"another id", updateReturn(1, FID_SLOPEN)},
-        {"signature without its zero byte", Wire().u16(14).u16(8).text("([o]<D)V").u32(0).frame(4)},
-        {"signature of another row", Wire().u16(14).sig("([o]<R)V").u32(0).frame(FLAG_RETURN)},
+        {"signature without its zero byte", frame(4, Bytes("\0\x0e\0\x08([o]<D)V", 12) + be32(0))},
+        {"signature of another row", frame(FLAG_RETURN, header(14, "([o]<R)V") + be32(0))},
         {"more than the capacity, longer than the stage", updateReturn(1000)},
         {"another id, longer than the stage",
-         Wire().u16(FID_SLOPEN).sig("()V").raw(Bytes(6000, 7)).frame(FLAG_RETURN)},
-        {"empty", Wire().frame(FLAG_RETURN)},
+         frame(FLAG_RETURN, header(FID_SLOPEN, "()V") + Bytes(6000, 7))},
+        {"empty", frame(FLAG_RETURN, "")},
     };
     const double canary = -12345.0;
     for (const Case& c : cases) {
@@ -122,16 +119,16 @@ TEST(ProtocolMarshalIn, ArgumentListPacksAndUnpacksAReturnInMemory) {
     out.ints[0] = 2, out.ints[1] = 2, out.ints[2] = 3, out.ints[4] = 7;
     std::memcpy(out.data[3], "COXN2_", 6);
     std::memset(tooSmall.data[3], '#', 5);
-    unsigned char frame[64];
+    unsigned char packed[64];
     int32_t length = 0;
-    ASSERT_TRUE(packFunctionMessage(FID_GETCFDSPECIES, &out.fields, 0, frame, 64, &length));
-    EXPECT_EQ(Bytes(frame, frame + length),
-              Wire().u16(9).sig(signature).u32(2).u32(2).u32(3).text("COXN2_").u32(7).frame(4));
-    EXPECT_EQ(unpackFunctionReturn(9, frame + 8, length - 8, &fits.fields, nullptr),
+    ASSERT_TRUE(packFunctionMessage(FID_GETCFDSPECIES, &out.fields, 0, packed, 64, &length));
+    EXPECT_EQ(Bytes(packed, packed + length),
+              frame(4, header(9, signature) + ints({2, 2, 3}) + "COXN2_" + be32(7)));
+    EXPECT_EQ(unpackFunctionReturn(9, packed + 8, length - 8, &fits.fields, nullptr),
               RETURN_UNPACKED);
     EXPECT_TRUE(fits.ints[0] == 2 && fits.ints[1] == 2 && fits.ints[2] == 3 && fits.ints[4] == 7 &&
                 std::memcmp(fits.data[3], "COXN2_", 6) == 0);
-    EXPECT_EQ(unpackFunctionReturn(9, frame + 8, length - 8, &tooSmall.fields, nullptr),
+    EXPECT_EQ(unpackFunctionReturn(9, packed + 8, length - 8, &tooSmall.fields, nullptr),
               RETURN_REFUSED);
     EXPECT_EQ(std::string(static_cast<char*>(tooSmall.data[3]), 5), "#####");
     out.ints[2] = INT32_MAX;
@@ -142,9 +139,9 @@ TEST(ProtocolMarshalIn, ArgumentListPacksAndUnpacksAReturnInMemory) {
 
 TEST(ProtocolMarshalServe, HostileCallsFailWithoutAllocatingPastTheFrame) {
     const Bytes bodies[] = {
-        Wire().u16(15).sig(ADVANCE).f64(1).u32(0xFFFFFFFF).bytes,
-        Wire().u16(15).sig(ADVANCE).f64(1).u32(0x7FFFFFFF).bytes,
-        Wire().u16(1).sig("([i]C[i]C)I").u32(1000).text("ab").bytes,
+        header(15, ADVANCE) + beDouble(1) + be32(0xFFFFFFFF),
+        header(15, ADVANCE) + beDouble(1) + be32(0x7FFFFFFF),
+        header(1, "([i]C[i]C)I") + be32(1000) + "ab",
     };
     for (const Bytes& body : bodies) {
         WirePair pair;

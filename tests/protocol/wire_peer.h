@@ -6,37 +6,15 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "protocol/protocol.h"
 #include "support/net.h"
+#include "support/wire.h"
 
 namespace wiretest {
 
-using Bytes = std::vector<uint8_t>;
-
-// Builds big-endian wire bytes.
-struct Wire {
-    Bytes bytes;
-    Wire& u16(uint16_t v) { return raw({uint8_t(v >> 8), uint8_t(v)}); }
-    Wire& u32(uint32_t v) { return u16(uint16_t(v >> 16)).u16(uint16_t(v)); }
-    Wire& text(const std::string& s) { return raw(Bytes(s.begin(), s.end())); }
-    Wire& sig(const std::string& s) { return u16(uint16_t(s.size() + 1)).text(s).raw({0}); }
-    Wire& f64(double d) {
-        uint64_t v;
-        std::memcpy(&v, &d, 8);
-        return u32(uint32_t(v >> 32)).u32(uint32_t(v));
-    }
-    Wire& raw(const Bytes& b) {
-        // Element by element: GCC 12 at -O3 warns falsely on a range insert here.
-        for (uint8_t c : b)
-            bytes.push_back(c);
-        return *this;
-    }
-    Bytes frame(uint32_t flag) const {
-        return Wire().u32(flag).u32(uint32_t(bytes.size())).raw(bytes).bytes;
-    }
-};
+// Test bytes are built with the shared big-endian builders.
+using namespace zvproc;
 
 // Our end and the peer's: a loopback TCP pair on Windows, a local socket
 // pair of the given type elsewhere (a packet type shows each write apart).
@@ -71,8 +49,8 @@ struct WirePair {
     }
     // One read: on a packet socket, one write of our side.
     Bytes peerRead() {
-        Bytes b(65536);
-        const long n = zvnet::receiveSome(peer, b.data(), b.size());
+        Bytes b(65536, '\0');
+        const long n = zvnet::receiveSome(peer, &b[0], b.size());
         b.resize(n > 0 ? size_t(n) : 0);
         return b;
     }
@@ -88,7 +66,7 @@ struct WirePair {
     Bytes localReadRest() {
         closePeer();
         Bytes out;
-        uint8_t c;
+        char c;
         for (int32_t n = 1; readXSocket(local, &c, &n) && n == 1; n = 1)
             out.push_back(c);
         return out;
