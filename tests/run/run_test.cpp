@@ -208,40 +208,10 @@ TEST_P(ZvRunEachStepMode, EveryWaitForAStalledSolverHasAWayOut) {
     dir.file("zvlink.prm", prm());
 }
 
-// One round trip per step changes nothing that a run leaves behind: the
-// CSV, the solver's results and the command window are the same byte for
-// byte, whoever ends the run and however the inputs move.
-TEST_F(ZvRun, PipelinedRunsLeaveTheSameResultsByteForByte) {
-    std::vector<std::vector<std::string>> setups = {
-        opts("tank", "ZVDEMO", "ZELVANE", "12",
-             {"--input", "1=step:1,0,1", "--input", "2=step:4,0,1.5"}), // the demo's
-        tank("3", {"--timestep", "0.25", "--input", "1=sine:1.5,0.7,0.3", "--input",
-                   "2=step:0.3,-1,2"})};
-    for (auto& args : setups) {
-        SCOPED_TRACE(testing::PrintToString(args));
-        args.insert(args.end(), {"--csv", "run.csv"});
-        std::string left[3];
-        for (const char* prm : {"", "PIPELINE=1\n"}) {
-            dir.file("zvlink.prm", prm);
-            Finished r = zvsim(args);
-            EXPECT_EQ(r.status, 0) << r.out << r.err;
-            const std::string found[3] = {commandWindow(r.out), dir.read("run.csv"),
-                                          dir.read("tank.out")};
-            for (int k = 0; k < 3; ++k) {
-                if (*prm) {
-                    EXPECT_EQ(found[k], left[k]);
-                } else {
-                    left[k] = found[k];
-                }
-            }
-        }
-        EXPECT_GT(std::count(left[1].begin(), left[1].end(), '\n'), 3) << left[1];
-    }
-}
-
 // A fault on any call ends a pipelined run as it ends an unpipelined one:
 // same status, command window and CSV, and the solver gets SLCLOSE,
 // CHECKBACK and the final advance whenever it gets them without PIPELINE.
+// Without a fault, the solver's results are the same byte for byte too.
 // ZVUPDATE:5 of a run the solver ends exists only pipelined (the request
 // sent ahead that crosses the completion); its refusal changes nothing.
 class ZvRunEachFault : public ZvRun, public ::testing::WithParamInterface<const char*> {};
@@ -258,12 +228,16 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
     for (int k = 1; k <= 5; ++k)
         targets.insert(targets.end(),
                        {"ZVUPDATE:" + std::to_string(k), "SLCZVPWR:" + std::to_string(k)});
+    if (kind == "drop") targets.push_back(""); // no fault
     const std::vector<std::string> runs[] = {
-        tank("0.3", {"--csv", "run.csv"}), // four hits, then the final advance
-        opts("tank", "ZVDEMO", "ZELVANE", "12", {"--timestep", "2.5", "--csv", "run.csv"})};
+        tank("0.3", {"--input", "1=sine:1.5,7,0.3", "--input", "2=step:0.2,-1,2", "--csv",
+                     "run.csv"}), // four hits, then the final advance
+        opts("tank", "ZVDEMO", "ZELVANE", "12",
+             {"--timestep", "2.5", "--input", "1=step:1,0,1", "--input", "2=step:4,0,1.5", "--csv",
+              "run.csv"})};
     for (const auto& args : runs)
         for (const std::string& target : targets) {
-            const std::string fault = kind + "=" + target;
+            const std::string fault = target.empty() ? "" : kind + "=" + target;
             if (fault.find("=ZVUPDATE:5") != std::string::npos && fault[0] <= 'd' &&
                 args[5] == "ZELVANE")
                 continue; // inherent: the link is lost before SLCLOSE
@@ -288,7 +262,7 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                 for (const char* call : {"Simulink has finished", "SLCLOSE 0", "CHECKBACK\n"})
                     closing += screen.find(call) != std::string::npos ? '+' : '-';
                 seen[pipelined] = std::to_string(r.status) + closing + "\n" + commandWindow(r.out) +
-                                  dir.read("run.csv");
+                                  dir.read("run.csv") + (fault.empty() ? dir.read("tank.out") : "");
                 // A call slipped in before a return costs that call, and
                 // the link goes on in step to its end.
                 if (pipelined || screen.find("(fault call-first)") == std::string::npos) continue;
@@ -445,18 +419,13 @@ TEST_F(ZvRun, ConnectModeReachesAListeningSolverThroughZvlinkPrm) {
     EXPECT_TRUE(zvtest::holds(screen, "Block connected"));
     EXPECT_TRUE(zvtest::holds(screen, "(doneSim 1)"));
 
-    // Nothing listens there any more: refused at the start, terminate has
-    // nothing to close with a solver, and zvsim says where the link was meant
-    // to go.
-    r = zvsim(tank("0.5", {"--csv", "gone.csv"}), {{"ZVIHOME", std::nullopt}});
+    // Nothing listens there any more: refused at the start as a failed launch
+    // is (the refusal table), and zvsim says where the link was meant to go.
+    r = zvsim(tank("0.5"), {{"ZVIHOME", std::nullopt}});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    const std::string refused =
-        TANK_SUMMARY_MODE1 + blockError("tank", "F*** Error initializing socket.\n") + INTERRUPTED;
-    EXPECT_EQ(commandWindow(r.out).substr(0, refused.size()), refused) << r.out;
     EXPECT_TRUE(zvtest::holds(r.out, "\nzvsim: nothing listens at 127.0.0.1 port " +
                                          std::to_string(solver.port) +
                                          " (zvlink.prm in this folder)"));
-    EXPECT_FALSE(std::filesystem::exists(dir.path("gone.csv")));
 }
 
 #ifdef ZVTEST_ZVDOCTOR
