@@ -92,21 +92,15 @@ TEST_F(HostTest, ErrMsgTxtReturnsControlToTheCallSiteAndCleansUp) {
     EXPECT_EQ(out, "step 2\n");
 }
 
-TEST_F(HostTest, CommandWindowWarningsDialogsAndCommands) {
+TEST_F(HostTest, CommandWindowWarningsAndDialogs) {
     ASSERT_TRUE(call([](mxArray**) {
-                    mexPrintf("I*** notice\n");
                     mexWarnMsgTxt("careful");
                     mxArray* args[3] = {mxCreateString("Something broke"),
                                         mxCreateString("Fatal Error"), mxCreateString("modal")};
                     EXPECT_EQ(mexCallMATLAB(0, nullptr, 3, args, "errordlg"), 0);
-                    EXPECT_EQ(mexCallMATLAB(0, nullptr, 0, nullptr, "nosuchfunction"), 1);
-                    EXPECT_EQ(mexEvalString("set_param(bdroot, 'SimulationCommand', 'stop')"), 0);
                 }).ok);
-    EXPECT_EQ(out, "I*** notice\nWarning: careful\n");
-    EXPECT_EQ(err, "Error dialog 'Fatal Error': Something broke\n"
-                   "Undefined function 'nosuchfunction'.\n"
-                   "mexEvalString: no engine to run \"set_param(bdroot, 'SimulationCommand', "
-                   "'stop')\"\n");
+    EXPECT_EQ(out, "Warning: careful\n");
+    EXPECT_EQ(err, "Error dialog 'Fatal Error': Something broke\n");
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Runs inside the test process, with the block loaded once: what carries
-// over from one run to the next, and the sample-hit count.
+// over from one run to the next.
 #include "engine.h"
 #include "run/run_support.h"
 
@@ -8,12 +8,6 @@
 using namespace runtest;
 
 namespace {
-
-TEST(ZvRunClock, LastSampleHitCountsAHitThatRoundingPushedPastTheStopTime) {
-    EXPECT_EQ(zvsim::lastSampleHit(0.3, 0.1), 3u); // 0.3 / 0.1 is just below 3
-    EXPECT_EQ(zvsim::lastSampleHit(1.0, 0.3), 3u);
-    EXPECT_EQ(zvsim::sampleHit(1000000, 0.1), 100000.0); // no accumulated error
-}
 
 class ZvRunInProcess : public ::testing::Test {
   protected:
