@@ -15,19 +15,8 @@ int callSlOpen() {
     return callRemote(currentLink(), processMessage, FID_SLOPEN);
 }
 
-TEST_F(LinkTest, SendsExactHandshakeAndEndsWithEightByteClose) {
-    bool closed = false; // the handshake bytes are checked by linkUp
-    linkUp([&](FakeSolver& f) {
-        closed = f.readFrame() == Bytes("\0\0\0\5\0\0\0\0", 8) && f.readEnd();
-    });
-    EXPECT_TRUE(endLink());
-    EXPECT_EQ(currentLink(), nullptr);
-    solver.join();
-    EXPECT_TRUE(closed);
-}
-
 // Only "OK" is accepted; a close instead of a reply leaves no link, and the
-// next call starts one.
+// next call starts one, which ends with an eight-byte close.
 TEST_F(LinkTest, AnswersToTheHandshake) {
     const Bytes close = frame(5, "");
     const struct {
@@ -52,12 +41,18 @@ TEST_F(LinkTest, AnswersToTheHandshake) {
         EXPECT_EQ(currentLink() == nullptr, c.answer == close);
         if (c.answer != close) closeLink();
     }
-    EXPECT_EQ(calls(), std::vector<int>{0});
+    EXPECT_EQ(calls, std::vector<int>{0});
 
+    bool closed = false;
     serve(solver, [&](FakeSolver& f) {
         if (f.handshake() && f.readFrame() == slOpenCall) f.send(slOpenReturn);
+        closed = f.readFrame() == Bytes("\0\0\0\5\0\0\0\0", 8) && f.readEnd();
     });
     EXPECT_TRUE(callRemote(getLink(), processMessage, FID_SLOPEN));
+    EXPECT_TRUE(endLink());
+    EXPECT_EQ(currentLink(), nullptr);
+    solver.join();
+    EXPECT_TRUE(closed);
 }
 
 TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
@@ -92,7 +87,7 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        calls().clear();
+        calls.clear();
         FakeSolver peer;
         serve(peer, [&](FakeSolver& f) {
             if (!f.handshake() || f.readFrame() != slOpenCall) return;
@@ -103,7 +98,7 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
         ASSERT_TRUE(startLink());
         EXPECT_EQ(callSlOpen(), c.ok);
         EXPECT_EQ(currentLink() != nullptr, c.linkKept);
-        EXPECT_EQ(calls(), c.closedCallback ? std::vector<int>{0} : std::vector<int>{});
+        EXPECT_EQ(calls, c.closedCallback ? std::vector<int>{0} : std::vector<int>{});
         EXPECT_TRUE(logged(c.line)) << log();
         EXPECT_TRUE(c.then != SERVE_AGAIN || callSlOpen());
         closeLink();
@@ -134,7 +129,7 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
         SCOPED_TRACE(c.line);
         told = false;
         FakeSolver peer;
-        aimAt("127.0.0.1", c.script ? peer.port : closedPort());
+        aimAt("127.0.0.1", c.script ? peer.port : closedPort);
         zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + c.settings);
         if (c.script) peer.start(c.script);
         EXPECT_FALSE(startLink());
@@ -155,7 +150,7 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
                              "taking the solver as lost";
     for (const int way : {0, 1, 2}) { // stalled, trickled, stopped reading
         SCOPED_TRACE(way);
-        calls().clear();
+        calls.clear();
         done = false;
         bool told = false;
         FakeSolver peer;
@@ -182,7 +177,7 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
         EXPECT_FALSE(callSlOpen());
         done = true;
         EXPECT_EQ(currentLink(), nullptr);
-        EXPECT_EQ(calls(), std::vector<int>{0});
+        EXPECT_EQ(calls, std::vector<int>{0});
         EXPECT_TRUE(logged(way < 2 ? late
                                    : "ERROR: SLOPEN not sent within 0.5 s (TIMEOUT in zvlink.prm): "
                                      "the solver stopped reading; taking it as lost"))

@@ -76,11 +76,10 @@ class FakeSolver {
 // A clean working folder, the log at every level into zvlinkclient.out, and
 // the error callback recorded.
 struct LinkTest : ::testing::Test {
-    inline static std::vector<int> recorded;
-    static std::vector<int>& calls() { return recorded; }
-    static void record(int32_t code) { calls().push_back(code); }
+    inline static std::vector<int> calls;
+    static void record(int32_t code) { calls.push_back(code); }
     void SetUp() override {
-        calls().clear();
+        calls.clear();
         openLog("zvlinkclient.out");
         setLogLevel(LOG_TRACE);
         setErrorCallback(record);
@@ -94,8 +93,6 @@ struct LinkTest : ::testing::Test {
     void aimAt(const std::string& host, uint16_t port) {
         zvtest::writeFile("zvlink.prm", "HOST=" + host + "\nPORT=" + std::to_string(port) + "\n");
     }
-    // A loopback port where nothing listens: connecting is refused at once.
-    uint16_t closedPort() { return unusedPort; }
     // A solver of its own for one case, the block aimed at it.
     void serve(FakeSolver& peer, std::function<void(FakeSolver&)> script) {
         aimAt("127.0.0.1", peer.port);
@@ -113,8 +110,9 @@ struct LinkTest : ::testing::Test {
 
     zvtest::LogSandbox sandbox;
     FakeSolver solver;
-    uint16_t unusedPort = 0;
-    zvnet::Handle unused = loopbackSocket(&unusedPort);
+    // A loopback port where nothing listens: connecting is refused at once.
+    uint16_t closedPort = 0;
+    zvnet::Handle unused = loopbackSocket(&closedPort);
 };
 
 } // namespace zvlinktest

@@ -10,11 +10,7 @@
 using namespace zvlinktest;
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-const char SEP = '\\';
-#else
-const char SEP = '/';
-#endif
+const char SEP = char(fs::path::preferred_separator);
 
 struct LinkWithSolver : LinkTest {
     // An installation root with a blank in its name, program put in as the
@@ -52,7 +48,7 @@ TEST_F(LinkWithSolver, LaunchedSolverServesTheCallsAndLeavesNoZombie) {
         slOpen();
         EXPECT_EQ(zvStartup("tank", "ZVDEMO"), 10.0);
         EXPECT_TRUE(endLink());
-        EXPECT_TRUE(calls().empty());
+        EXPECT_TRUE(calls.empty());
         EXPECT_TRUE(zvtest::lacks(log(), "refused a connection"));
         EXPECT_TRUE(fs::exists("screen.zv")); // it ran in the host's working folder
     }
@@ -86,8 +82,8 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
          "INFO: connect mode: connecting to nosuchhost.invalid port 4000\nERROR: "
          "XERROR_INVALID_HOST\n",
          noConnection, true},
-        {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n", "",
-         "Error while trying to connect.\nERROR: 127.0.0.1 port " + std::to_string(closedPort()) +
+        {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort) + "\n", "",
+         "Error while trying to connect.\nERROR: 127.0.0.1 port " + std::to_string(closedPort) +
              " refused the connection: no solver listens there\n",
          noConnection, true},
         {solverHome, "HOST=127.0.0.1\nPORT=abc\n", "",
@@ -119,7 +115,7 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
                                     !callRemote(currentLink(), processMessage, FID_SLOPEN)));
         closeLink();
     }
-    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(calls.empty());
 }
 
 // A solver the block gives up on is ended, whether the start or a call gave
@@ -158,7 +154,7 @@ TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
         EXPECT_TRUE(zvtest::lacks(lines, "killed it"));
 #endif
         closeLink();
-        calls().clear();
+        calls.clear();
     }
 }
 

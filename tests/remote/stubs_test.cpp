@@ -102,7 +102,7 @@ TEST_F(StubWire, EveryStubSendsItsFieldsInSignatureOrder) {
     ASSERT_EQ(sent.size(), script.size());
     for (size_t i = 0; i < script.size(); ++i)
         EXPECT_EQ(sent[i], frame(3, script[i].first)) << "exchange " << i;
-    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(calls.empty());
     // Each stub logs its arguments.
     EXPECT_TRUE(logged("FileName   : m1.dat") && logged("ProductName: P7")) << log();
     EXPECT_TRUE(logged("FileName   : abc") && logged("lenMassFracs: 2")) << log();
@@ -121,25 +121,15 @@ TEST_F(StubFailure, SolverSendingMoreThanTheRoomFailsWithoutWritingPastIt) {
     std::fill(outputs, outputs + ZVUPDATE_CAPACITY + 1, -1.0);
     zvUpdate(outputs, 4);
     EXPECT_EQ(outputs[ZVUPDATE_CAPACITY], -1.0);
-    EXPECT_EQ(calls(), std::vector<int>{1});
+    EXPECT_EQ(calls, std::vector<int>{1});
     EXPECT_TRUE(logged("ERROR: Error while calling function: ZVUPDATE"));
 }
 
-TEST_F(StubFailure, ClosedLinkReportsZeroThenOneAndNoLinkReportsOnlyOnce) {
-    linkUp([](FakeSolver& f) {
-        f.readFrame();
-        f.send(frame(5, ""));
-    });
-    slClose(0);
-    EXPECT_EQ(currentLink(), nullptr);
-    EXPECT_EQ(calls(), (std::vector<int>{0, 1}));
-    EXPECT_TRUE(logged("ERROR: Error while calling function: SLCLOSE"));
-
-    // The next call starts a new link; nobody listens there.
-    aimAt("127.0.0.1", closedPort());
-    calls().clear();
+// A link that could not be started has been reported by the link already.
+TEST_F(StubFailure, WithoutALinkTheFailureIsReportedOnlyOnce) {
+    aimAt("127.0.0.1", closedPort);
     zvCheckBack();
-    EXPECT_EQ(calls(), std::vector<int>{-1});
+    EXPECT_EQ(calls, std::vector<int>{-1});
     EXPECT_TRUE(logged("ERROR: exiting..."));
     EXPECT_FALSE(logged("ERROR: Error while calling function: CHECKBACK"));
 }
@@ -156,11 +146,11 @@ TEST_F(StubFailure, CallbackThatDoesNotReturnLeavesNothingBehind) {
     });
     double outputs[ZVUPDATE_CAPACITY];
     EXPECT_THROW(zvUpdate(outputs, 1), std::runtime_error);
-    EXPECT_EQ(calls(), std::vector<int>{0});
+    EXPECT_EQ(calls, std::vector<int>{0});
     EXPECT_EQ(currentLink(), nullptr);
-    aimAt("127.0.0.1", closedPort());
+    aimAt("127.0.0.1", closedPort);
     EXPECT_THROW(slOpen(), std::runtime_error); // no link can be started
-    EXPECT_EQ(calls(), (std::vector<int>{0, -1}));
+    EXPECT_EQ(calls, (std::vector<int>{0, -1}));
 }
 
 // PIPELINE=1: the advance carries the next output request in the same
@@ -187,7 +177,7 @@ TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
     const std::vector<double> answered = {1.5, -2, 7};
     for (const bool pipelined : {false, true}) {
         SCOPED_TRACE(pipelined);
-        calls().clear();
+        calls.clear();
         std::vector<Bytes> sent;
         FakeSolver peer;
         serve(peer, [&](FakeSolver& f) {
@@ -216,13 +206,13 @@ TEST_F(StubWire, PipelinedAdvanceSendsTheNextOutputRequestAlong) {
             advance(), update(answered);
             advance(), update(answered);
             advance(), slClose(0); // takes and drops the third output return
-            EXPECT_TRUE(calls().empty());
+            EXPECT_TRUE(calls.empty());
             advance(), update({0, 0, 7});
-            EXPECT_EQ(calls(), (std::vector<int>{0, 1}));
+            EXPECT_EQ(calls, (std::vector<int>{0, 1}));
             EXPECT_TRUE(logged("ERROR: Error while calling function: ZVUPDATE")) << log();
         } else {
             advance(), update(answered), slClose(0);
-            EXPECT_TRUE(calls().empty());
+            EXPECT_TRUE(calls.empty());
         }
         peer.join();
         std::vector<Bytes> expected = {advanceCall, updateCall};

@@ -188,14 +188,9 @@ TEST_F(XSocketPairTest, AcceptedSideTellsALocalPeer) {
     }
 }
 
-TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
-    EXPECT_EQ(5, writeXSocket(client, "hello", 5));
+TEST_F(XSocketPairTest, EmptyReadsAndEndOfStream) {
     char buffer[16] = {};
-    int32_t length = sizeof buffer;
-    ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
-    EXPECT_EQ("hello", std::string(buffer, size_t(length)));
-
-    length = 0;
+    int32_t length = 0;
     EXPECT_EQ(1, readXSocket(server, buffer, &length));
     EXPECT_EQ(0, length) << "asking for nothing is not the end of the stream";
     length = -5;
