@@ -126,7 +126,6 @@ TEST_F(BlockSizing, WithoutAHarnessThePortsTakeTheRequestedWidths) {
         std::string status;
     } cases[] = {
         {"NoSuchModel", warning("NoSuchModel.dat"), ""},
-        {"", warning(".dat"), ""},      // an empty Model names no file
         {"G", warning("gone.dat"), ""}, // a used sub-assembly's file is missing
         {"N", "", noHarness + where("N.dat")},
         {"S", "", noHarness + "s" + where("S.dat")},

@@ -176,10 +176,9 @@ TEST_F(XSocketPairTest, AcceptedSideTellsALocalPeer) {
     const struct {
         uint32_t local, peer;
         bool isLocal;
-    } cases[] = {{0x7F000001, 0x7F000001, true},  {0x7F000101, 0x7F000001, true},
-                 {0xC0A80105, 0x7F000001, true},  {0xC0A80105, 0xC0A80105, true},
-                 {0x7F000001, 0x0A000001, false}, {0xC0A80105, 0xC0A80106, false},
-                 {0x7F000001, 0x80000001, false}};
+    } cases[] = {{0x7F000001, 0x7F000001, true},  {0xC0A80105, 0x7F000101, true},
+                 {0xC0A80105, 0xC0A80105, true},  {0x7F000001, 0x0A000001, false},
+                 {0xC0A80105, 0xC0A80106, false}, {0x7F000001, 0x80000001, false}};
     for (const auto& c : cases) {
         server->localAddress.sin_addr.s_addr = htonl(c.local);
         server->remoteAddress.sin_addr.s_addr = htonl(c.peer);
