@@ -125,17 +125,9 @@ TEST_F(StubFailure, SolverSendingMoreThanTheRoomFailsWithoutWritingPastIt) {
     EXPECT_TRUE(logged("ERROR: Error while calling function: ZVUPDATE"));
 }
 
-// A link that could not be started has been reported by the link already.
-TEST_F(StubFailure, WithoutALinkTheFailureIsReportedOnlyOnce) {
-    aimAt("127.0.0.1", closedPort);
-    zvCheckBack();
-    EXPECT_EQ(calls, std::vector<int>{-1});
-    EXPECT_TRUE(logged("ERROR: exiting..."));
-    EXPECT_FALSE(logged("ERROR: Error while calling function: CHECKBACK"));
-}
-
 // The host's error stop does not return: in the stand-in host it throws.
-TEST_F(StubFailure, CallbackThatDoesNotReturnLeavesNothingBehind) {
+// A link that could not be started is reported by the link alone.
+TEST_F(StubFailure, CallbackThatDoesNotReturnLeavesNothingBehindAndNoLinkIsReportedOnce) {
     setErrorCallback([](int32_t code) {
         record(code);
         throw std::runtime_error("stop");
@@ -151,6 +143,14 @@ TEST_F(StubFailure, CallbackThatDoesNotReturnLeavesNothingBehind) {
     aimAt("127.0.0.1", closedPort);
     EXPECT_THROW(slOpen(), std::runtime_error); // no link can be started
     EXPECT_EQ(calls, (std::vector<int>{0, -1}));
+
+    // With a callback that returns, the link has reported that failure already.
+    setErrorCallback(record);
+    closeLink();
+    zvCheckBack();
+    EXPECT_EQ(calls, (std::vector<int>{0, -1, -1}));
+    EXPECT_TRUE(logged("ERROR: exiting..."));
+    EXPECT_FALSE(logged("ERROR: Error while calling function: CHECKBACK"));
 }
 
 // PIPELINE=1: the advance carries the next output request in the same
