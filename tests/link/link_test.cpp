@@ -51,7 +51,7 @@ TEST_F(LinkTest, AnswersToTheHandshake) {
     bool closed = false;
     serve(solver, [&](FakeSolver& f) {
         if (f.handshake() && f.readFrame() == slOpenCall) f.send(slOpenReturn);
-        closed = f.readFrame() == Bytes("\0\0\0\5\0\0\0\0", 8) && f.readEnd();
+        closed = f.readFrame() == Bytes("\0\0\0\5\0\0\0\0", 8) && f.readFrame().empty();
     });
     EXPECT_TRUE(callRemote(getLink(), processMessage, FID_SLOPEN));
     EXPECT_TRUE(endLink());
@@ -97,7 +97,7 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
         serve(peer, [&](FakeSolver& f) {
             if (!f.handshake() || f.readFrame() != slOpenCall) return;
             f.send(c.answer);
-            if (c.then == WAIT) f.readEnd();
+            if (c.then == WAIT) f.readFrame();
             if (c.then == SERVE_AGAIN && f.readFrame() == slOpenCall) f.send(slOpenReturn);
         });
         ASSERT_TRUE(startLink());

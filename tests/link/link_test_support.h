@@ -41,12 +41,15 @@ class FakeSolver {
     void join() {
         if (worker.joinable()) worker.join();
     }
-    // One whole frame, header included; empty when none came in time.
+    // One whole frame, header included; empty when none came in time, or
+    // when the block closed its end.
     Bytes readFrame() {
-        Bytes h = readExact(8);
-        const uint32_t length = h.size() == 8 ? be32At(h, 4) : 0;
-        Bytes body = readExact(length);
-        return h.size() == 8 && body.size() == length ? h + body : Bytes();
+        Bytes h(8, '\0');
+        if (zvnet::receiveAll(conn, &h[0], 8) != 8) return Bytes();
+        Bytes body(be32At(h, 4), '\0');
+        return body.empty() || zvnet::receiveAll(conn, &body[0], body.size()) == body.size()
+                   ? h + body
+                   : Bytes();
     }
     void send(const Bytes& b) { (void)zvnet::sendSome(conn, b.data(), b.size()); }
     // Answers the handshake with "OK"; false when it was not the handshake.
@@ -55,20 +58,10 @@ class FakeSolver {
         send(frame(2, "OK"));
         return ok;
     }
-    // True when the block closed its end in time.
-    bool readEnd() {
-        char c;
-        return zvnet::receiveSome(conn, &c, 1) == 0;
-    }
 
     uint16_t port = 0;
 
   private:
-    Bytes readExact(size_t n) {
-        Bytes out(n, '\0');
-        out.resize(n ? zvnet::receiveAll(conn, &out[0], n) : 0);
-        return out;
-    }
     zvnet::Handle listener, conn = zvnet::NONE;
     std::thread worker;
 };

@@ -54,7 +54,7 @@ TEST_F(StubWire, EveryStubSendsItsFieldsInSignatureOrder) {
             sent.push_back(f.readFrame());
             f.send(frame(4, exchange.second));
         }
-        f.readEnd();
+        f.readFrame();
     });
 
     slOpen();
@@ -115,7 +115,7 @@ TEST_F(StubFailure, SolverSendingMoreThanTheRoomFailsWithoutWritingPastIt) {
         for (int i = 0; i < ZVUPDATE_CAPACITY + 1; ++i)
             values += beDouble(i);
         f.send(frame(4, fn(14) + be32(ZVUPDATE_CAPACITY + 1) + values));
-        f.readEnd();
+        f.readFrame();
     });
     double outputs[ZVUPDATE_CAPACITY + 1];
     std::fill(outputs, outputs + ZVUPDATE_CAPACITY + 1, -1.0);
