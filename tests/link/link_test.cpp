@@ -110,26 +110,12 @@ TEST_F(LinkTest, HandlesEachKindOfAnswerToACall) {
     }
 }
 
-// A start that fails leaves no connection for a later call to use, and each
-// wait of the link ends when the TIMEOUT of the settings has passed.
-TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
-    // A greeted solver whose reply is late is told the link is over.
-    bool told = false;
-    FakeSolver slow;
-    serve(slow, [&](FakeSolver& f) { f.readFrame(), told = f.readFrame() == frame(5, ""); });
-    zvtest::writeFile("zvlink.prm", zvtest::readFile("zvlink.prm") + "TIMEOUT=1\n");
-    EXPECT_FALSE(startLink());
-    ASSERT_NE(currentLink(), nullptr);
-    EXPECT_EQ(currentLink()->handle, XSOCKET_INVALID_HANDLE);
-    EXPECT_TRUE(logged("ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)")) << log();
-    closeLink();
-    slow.join();
-    EXPECT_TRUE(told);
-
-    // A call whose whole return does not come in time fails as a lost link
-    // does, and the solver is told: a stalled return, a trickled one (a byte
-    // every 0.2 s), a solver that stopped reading the calls (no close frame
-    // then: the stream may hold part of one).
+// A call whose whole return does not come in time fails as a lost link
+// does, and the solver is told (a late handshake reply: the launch tests).
+TEST_F(LinkTest, TimeoutBoundsEveryWaitForACall) {
+    // A stalled return, a trickled one (a byte every 0.2 s), a solver that
+    // stopped reading the calls (no close frame then: the stream may hold
+    // part of one).
     std::atomic<bool> done{false};
     const std::string late = "ERROR: no answer to SLOPEN within 0.5 s (TIMEOUT in zvlink.prm); "
                              "taking the solver as lost";
@@ -137,7 +123,7 @@ TEST_F(LinkTest, FailedStartsHoldNoConnectionAndTimeoutBoundsEveryWait) {
         SCOPED_TRACE(way);
         calls.clear();
         done = false;
-        told = false;
+        bool told = false;
         FakeSolver peer;
         serve(peer, [&](FakeSolver& f) {
             if (!f.handshake()) return;

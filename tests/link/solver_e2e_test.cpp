@@ -122,6 +122,9 @@ TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
         EXPECT_EQ(launchedSolverId(), 0);
         EXPECT_EQ(calls.empty(), c.endsInOrder || !c.started);
         const std::string lines = log().substr(before);
+        EXPECT_TRUE(
+            c.started ||
+            zvtest::holds(lines, "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"));
         EXPECT_EQ(lines.find("ending the solver the block launched") != std::string::npos,
                   !c.endsInOrder)
             << lines;
