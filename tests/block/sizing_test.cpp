@@ -136,8 +136,6 @@ TEST_F(BlockSizing, WithoutAHarnessThePortsTakeTheRequestedWidths) {
         EXPECT_EQ(b->errorStatus() ? b->errorStatus() : "", c.status);
         EXPECT_EQ(b->inputWidth(0), DYNAMICALLY_SIZED);
         EXPECT_EQ(b->outputWidth(0), 4);
-        EXPECT_EQ(b->sizesVector()[SS_SIZES_NUM_SAMPLE_TIMES], 1);
-        EXPECT_EQ(harnessInputCount, 0);
     }
 }
 

@@ -46,7 +46,7 @@ class FrameServices : public frametest::FrameTest {
     std::vector<std::string> dialogs;
 };
 
-TEST_F(FrameServices, PortMisuseEndsInAFatalDialogAndTheFaultFlagWellFormedUseIsSilent) {
+TEST_F(FrameServices, PortMisuseIsFatalWellFormedUseSilentAndTheOtherServicesAnswer) {
     for (const std::pair<int, int>& c : {std::pair{1, 1}, {1, -1}, {0, 0}, {3, 3}}) {
         const int n = c.first, port = c.second; // a lambda cannot capture a structured binding
         setInputPorts(n);
@@ -101,9 +101,8 @@ TEST_F(FrameServices, PortMisuseEndsInAFatalDialogAndTheFaultFlagWellFormedUseIs
     EXPECT_EQ(ports[0].directFeedThrough, 1);
     EXPECT_TRUE(dialogs.empty());
     EXPECT_EQ(out, "Warning: As is\n");
-}
 
-TEST_F(FrameServices, DimensionsQueriesAndTypesHaveOneCheckEach) {
+    // One check each of the services the block does not call.
     static std::string dims; // "port:width=rowsxcols"
     info.setInputPortDimensionInfo = [](SimStruct*, int_T port, const DimsInfo_T* d) -> int_T {
         dims += std::to_string(port) + ":" + std::to_string(d->width) + "=" +

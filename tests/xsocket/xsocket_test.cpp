@@ -146,14 +146,11 @@ TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     EXPECT_EQ("select() timed out.", message(listener));
     EXPECT_EQ(XSOCKET_INVALID_HANDLE, client->handle);
 
-    // Refused (nothing listens there now): said as refused, not timed out.
+    // Refused (nothing listens there now) with a time limit, where the
+    // connect runs in the background: said as refused, not timed out.
+    // (Without a limit: the link's launch tests.)
     const uint16_t port = getXSocketLocalPort(listener);
     ASSERT_EQ(1, closeXSocket(listener));
-    EXPECT_EQ(0, connectXSocketToAddress(client, &loopback, port, nullptr, 0));
-    EXPECT_EQ(0, client->libraryError);
-    EXPECT_EQ(XSOCKET_ECONNREFUSED, client->errorCode);
-    EXPECT_EQ("Error while trying to connect.", message(client));
-    // The same with a time limit, where the connect runs in the background.
     SocketPtr limited;
     setXSocketTimeout(limited, 1);
     EXPECT_EQ(0, connectXSocketToAddress(limited, &loopback, port, nullptr, 0));
