@@ -40,7 +40,6 @@ TEST(LinkSettingsFile, ContentsToRecordAndAMissingFileToTheDefaults) {
         {"# lab\n  host = LOCALHOST \r\nPort=4711 tail\n\nvErSiOn\t=\t7.0.2\n",
          "1 LOCALHOST:4711 7.0.2"},
         {"HOST=solver\n", "0 solver:0 "},
-        {"HOST=h\nPORT=70000\n", "1 h:4464 "},
         {"HOST=h\nPORT=99999999999999999999999999999999\n", "1 h:65535 "},
         {"HOST=" + h70 + "\nPORT=1\nVERSION=123456789012\n",
          "1 " + h70.substr(0, 63) + ":1 123456789"},

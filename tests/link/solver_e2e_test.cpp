@@ -171,7 +171,6 @@ TEST(LinkLaunch, ProgramPathIsQuotedOnceWhenItHoldsABlankOrATab) {
         {"C:\\Program Files\\zvi", "6.1.0",
          "\"C:\\Program Files\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
         {"C:\\a\tb", "6.1.0", "\"C:\\a\tb\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
-        {"C:\\zvi", "6 beta", "\"C:\\zvi\\v6 beta\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
         {"\"C:\\Program Files\\zvi\"", "6.1.0",
          "\"C:\\Program Files\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
         {"\"C:\\zvi\"", "6.1.0", "C:\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane ZVlink -i:7"},
