@@ -115,9 +115,6 @@ TEST(FrameRecordWriters, ChecksTextsAndWhatReachesTheHost) {
           "nNames argument to ssWriteRTWWorkVect must be greater than 0", "");
     WRITE(ssWriteRTWWorkVect(&S, "IWork", 1, nullptr, 5), 0, null,
           "NumIWorkDefines 6 1x1|IWorkDefine {");
-#undef WRITE
-#undef NVP
-#undef PARAM
 }
 
 } // namespace

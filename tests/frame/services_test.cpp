@@ -46,7 +46,7 @@ class FrameServices : public frametest::FrameTest {
     std::vector<std::string> dialogs;
 };
 
-TEST_F(FrameServices, PortMisuseEndsInAFatalDialogAndTheFaultFlag) {
+TEST_F(FrameServices, PortMisuseIsFatalWellFormedUseSilentAndTheOtherServicesAnswer) {
     for (const std::pair<int, int>& c : {std::pair{1, 1}, {1, -1}, {0, 0}, {3, 3}}) {
         const int n = c.first, port = c.second; // a lambda cannot capture a structured binding
         setInputPorts(n);
@@ -85,9 +85,8 @@ TEST_F(FrameServices, PortMisuseEndsInAFatalDialogAndTheFaultFlag) {
                 "input port(s). Setting of clearing the direct feedthrough flag for an invalid "
                 "port index will cause a segmentation violation. Please verify that all calls to "
                 "ssSetInputPortDirectFeedThrough are using port indices in the range [0..0].\n");
-}
 
-TEST_F(FrameServices, WellFormedUseIsSilent) {
+    // Well-formed use is silent.
     setInputPorts(1);
     const void* ptrs[1] = {&S};
     ports[0].signalPtrs = ptrs;
@@ -102,9 +101,8 @@ TEST_F(FrameServices, WellFormedUseIsSilent) {
     EXPECT_EQ(ports[0].directFeedThrough, 1);
     EXPECT_TRUE(dialogs.empty());
     EXPECT_EQ(out, "Warning: As is\n");
-}
 
-TEST_F(FrameServices, DimensionsQueriesAndTypesHaveOneCheckEach) {
+    // One check each of the services the block does not call.
     static std::string dims; // "port:width=rowsxcols"
     info.setInputPortDimensionInfo = [](SimStruct*, int_T port, const DimsInfo_T* d) -> int_T {
         dims += std::to_string(port) + ":" + std::to_string(d->width) + "=" +

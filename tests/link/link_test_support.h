@@ -41,12 +41,15 @@ class FakeSolver {
     void join() {
         if (worker.joinable()) worker.join();
     }
-    // One whole frame, header included; empty when none came in time.
+    // One whole frame, header included; empty when none came in time, or
+    // when the block closed its end.
     Bytes readFrame() {
-        Bytes h = readExact(8);
-        const uint32_t length = h.size() == 8 ? be32At(h, 4) : 0;
-        Bytes body = readExact(length);
-        return h.size() == 8 && body.size() == length ? h + body : Bytes();
+        Bytes h(8, '\0');
+        if (zvnet::receiveAll(conn, &h[0], 8) != 8) return Bytes();
+        Bytes body(be32At(h, 4), '\0');
+        return body.empty() || zvnet::receiveAll(conn, &body[0], body.size()) == body.size()
+                   ? h + body
+                   : Bytes();
     }
     void send(const Bytes& b) { (void)zvnet::sendSome(conn, b.data(), b.size()); }
     // Answers the handshake with "OK"; false when it was not the handshake.
@@ -55,20 +58,10 @@ class FakeSolver {
         send(frame(2, "OK"));
         return ok;
     }
-    // True when the block closed its end in time.
-    bool readEnd() {
-        char c;
-        return zvnet::receiveSome(conn, &c, 1) == 0;
-    }
 
     uint16_t port = 0;
 
   private:
-    Bytes readExact(size_t n) {
-        Bytes out(n, '\0');
-        out.resize(n ? zvnet::receiveAll(conn, &out[0], n) : 0);
-        return out;
-    }
     zvnet::Handle listener, conn = zvnet::NONE;
     std::thread worker;
 };
@@ -76,11 +69,10 @@ class FakeSolver {
 // A clean working folder, the log at every level into zvlinkclient.out, and
 // the error callback recorded.
 struct LinkTest : ::testing::Test {
-    inline static std::vector<int> recorded;
-    static std::vector<int>& calls() { return recorded; }
-    static void record(int32_t code) { calls().push_back(code); }
+    inline static std::vector<int> calls;
+    static void record(int32_t code) { calls.push_back(code); }
     void SetUp() override {
-        calls().clear();
+        calls.clear();
         openLog("zvlinkclient.out");
         setLogLevel(LOG_TRACE);
         setErrorCallback(record);
@@ -94,8 +86,6 @@ struct LinkTest : ::testing::Test {
     void aimAt(const std::string& host, uint16_t port) {
         zvtest::writeFile("zvlink.prm", "HOST=" + host + "\nPORT=" + std::to_string(port) + "\n");
     }
-    // A loopback port where nothing listens: connecting is refused at once.
-    uint16_t closedPort() { return unusedPort; }
     // A solver of its own for one case, the block aimed at it.
     void serve(FakeSolver& peer, std::function<void(FakeSolver&)> script) {
         aimAt("127.0.0.1", peer.port);
@@ -113,8 +103,9 @@ struct LinkTest : ::testing::Test {
 
     zvtest::LogSandbox sandbox;
     FakeSolver solver;
-    uint16_t unusedPort = 0;
-    zvnet::Handle unused = loopbackSocket(&unusedPort);
+    // A loopback port where nothing listens: connecting is refused at once.
+    uint16_t closedPort = 0;
+    zvnet::Handle unused = loopbackSocket(&closedPort);
 };
 
 } // namespace zvlinktest

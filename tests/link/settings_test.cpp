@@ -29,16 +29,17 @@ const std::string KEPT_CR = "\r";
 const char* const EMPTY = "";
 #endif
 
-TEST(LinkSettingsFile, ContentsToRecord) {
+TEST(LinkSettingsFile, ContentsToRecordAndAMissingFileToTheDefaults) {
     const std::string h70(70, 'h');
+    const std::string decimal = " (the value is decimal seconds)\n";
     const struct {
         std::string file, record, warnings = ""; // record: "ok host:port version"
         int pipeline = 0;
+        int32_t ms = 0, longMs = 0;
     } cases[] = {
         {"# lab\n  host = LOCALHOST \r\nPort=4711 tail\n\nvErSiOn\t=\t7.0.2\n",
          "1 LOCALHOST:4711 7.0.2"},
         {"HOST=solver\n", "0 solver:0 "},
-        {"HOST=h\nPORT=70000\n", "1 h:4464 "},
         {"HOST=h\nPORT=99999999999999999999999999999999\n", "1 h:65535 "},
         {"HOST=" + h70 + "\nPORT=1\nVERSION=123456789012\n",
          "1 " + h70.substr(0, 63) + ":1 123456789"},
@@ -56,6 +57,16 @@ TEST(LinkSettingsFile, ContentsToRecord) {
         {"pipeline = 1 \nPIPELINE=yes\nPIPELINE=2\n", "0 :0 ",
          "WARN: Skipping invalid line: PIPELINE\nWARN: Skipping invalid line: PIPELINE\n", 1},
         {"PIPELINE=1\nHOST=h\nPORT=1\nPIPELINE=0\n", "1 h:1 ", "", 0},
+        // TIMEOUT and LONGTIMEOUT: decimal seconds, rounded up to milliseconds, at
+        // most a day; anything else is refused and the value before it kept.
+        {"timeout = 7\nLongTimeout=0.5\n", "0 :0 ", "", 0, 7000, 500},
+        {"TIMEOUT=.0001\nLONGTIMEOUT=90.\n", "0 :0 ", "", 0, 1, 90000},
+        {"TIMEOUT=5\nTIMEOUT=abc\nTIMEOUT=1e1\nLONGTIMEOUT=7 s\n", "0 :0 ",
+         "WARN: Skipping invalid line: TIMEOUT=abc" + decimal +
+             "WARN: Skipping invalid line: TIMEOUT=1e1" + decimal +
+             "WARN: Skipping invalid line: LONGTIMEOUT=7 s" + decimal,
+         0, 5000},
+        {"TIMEOUT=99999999999999999999\n", "0 :0 ", "", 0, 86400000},
     };
     zvtest::LogSandbox sandbox;
     for (const auto& c : cases) {
@@ -68,36 +79,12 @@ TEST(LinkSettingsFile, ContentsToRecord) {
             << c.file;
         EXPECT_EQ(log, c.warnings) << c.file;
         EXPECT_EQ(s.pipeline, c.pipeline) << c.file;
-    }
-
-    // TIMEOUT and LONGTIMEOUT: decimal seconds, rounded up to milliseconds, at
-    // most a day; anything else is refused and the value before it kept.
-    const struct {
-        std::string file;
-        int32_t ms, longMs;
-        std::string warnings = "";
-    } timeouts[] = {
-        {"HOST=h\n", 0, 0},
-        {"timeout = 7\nLongTimeout=0.5\n", 7000, 500},
-        {"TIMEOUT=.0001\nLONGTIMEOUT=90.\n", 1, 90000},
-        {"TIMEOUT=5\nTIMEOUT=abc\nTIMEOUT=1e1\nLONGTIMEOUT=7 s\n", 5000, 0,
-         "WARN: Skipping invalid line: TIMEOUT=abc (the value is decimal seconds)\n"
-         "WARN: Skipping invalid line: TIMEOUT=1e1 (the value is decimal seconds)\n"
-         "WARN: Skipping invalid line: LONGTIMEOUT=7 s (the value is decimal seconds)\n"},
-        {"TIMEOUT=99999999999999999999\n", 86400000, 0},
-    };
-    for (const auto& c : timeouts) {
-        LinkSettings s;
-        std::string log;
-        readText(c.file, &s, &log);
         EXPECT_EQ(s.timeoutMs, c.ms) << c.file;
         EXPECT_EQ(s.longTimeoutMs, c.longMs) << c.file;
-        EXPECT_EQ(log, c.warnings) << c.file;
     }
-}
 
-// (A file that is read but refused keeps its VERSION: the launch tests.)
-TEST(LinkSettingsFile, MissingFileGivesTheDefaults) {
+    // A missing file gives the defaults. (A file that is read but refused
+    // keeps its VERSION: the launch tests.)
     LinkSettings s;
     memset(&s, 'x', sizeof s);
     EXPECT_EQ(readLinkSettings("missing.prm", &s), 0);

@@ -10,11 +10,7 @@
 using namespace zvlinktest;
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-const char SEP = '\\';
-#else
-const char SEP = '/';
-#endif
+const char SEP = char(fs::path::preferred_separator);
 
 struct LinkWithSolver : LinkTest {
     // An installation root with a blank in its name, program put in as the
@@ -31,35 +27,6 @@ struct LinkWithSolver : LinkTest {
         return home.string();
     }
 };
-
-// Also when the solver connects back by another loopback address, as one
-// that looks the machine's name up does on Debian (127.0.1.1).
-TEST_F(LinkWithSolver, LaunchedSolverServesTheCallsAndLeavesNoZombie) {
-    zvtest::EnvVar home("ZVIHOME", install("7.2", ZVTEST_ZELVANE).c_str());
-    zvtest::writeFile("zvlink.prm", "VERSION=7.2\n");
-    zvtest::writeFile("tank.dat", zvproc::demoModel());
-    setLinkAcceptTimeout(20);
-#ifdef _WIN32
-    const char* const hosts[] = {""};
-#else
-    const char* const hosts[] = {"", "connect-to=127.0.1.1"};
-#endif
-    for (const char* host : hosts) {
-        SCOPED_TRACE(host);
-        zvtest::EnvVar faults("ZELVANE_FAULTS", host);
-        ASSERT_TRUE(startLink()) << log();
-        EXPECT_NE(zvFileCheck("tank", "ZVDEMO", "6.1"), 0);
-        slOpen();
-        EXPECT_EQ(zvStartup("tank", "ZVDEMO"), 10.0);
-        EXPECT_TRUE(endLink());
-        EXPECT_TRUE(calls().empty());
-        EXPECT_TRUE(zvtest::lacks(log(), "refused a connection"));
-        EXPECT_TRUE(fs::exists("screen.zv")); // it ran in the host's working folder
-    }
-    // Nothing of the solver is left behind (on POSIX: it was started through
-    // a process already reaped, so nothing is left to wait for).
-    EXPECT_EQ(zvproc::leftoverProcesses(), 0);
-}
 
 // Every start that fails is logged; a link is left only when one was made
 // and it fails every call at once, starting nothing new. A launched solver
@@ -86,8 +53,8 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
          "INFO: connect mode: connecting to nosuchhost.invalid port 4000\nERROR: "
          "XERROR_INVALID_HOST\n",
          noConnection, true},
-        {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort()) + "\n", "",
-         "Error while trying to connect.\nERROR: 127.0.0.1 port " + std::to_string(closedPort()) +
+        {"", "HOST=127.0.0.1\nPORT=" + std::to_string(closedPort) + "\n", "",
+         "Error while trying to connect.\nERROR: 127.0.0.1 port " + std::to_string(closedPort) +
              " refused the connection: no solver listens there\n",
          noConnection, true},
         {solverHome, "HOST=127.0.0.1\nPORT=abc\n", "",
@@ -119,15 +86,16 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
                                     !callRemote(currentLink(), processMessage, FID_SLOPEN)));
         closeLink();
     }
-    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(calls.empty());
 }
 
 // A solver the block gives up on is ended, whether the start or a call gave
-// up on it; one told in order that the link has ended is left to finish.
+// up on it; one told in order that the link has ended is left to finish, also
+// when it connected back by another loopback address, as one that looks the
+// machine's name up does on Debian (127.0.1.1).
 TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
-    zvtest::EnvVar home("ZVIHOME", install("6.1.0", ZVTEST_ZELVANE).c_str());
-    zvtest::writeFile("zvlink.prm", "TIMEOUT=1\n");
-    zvtest::writeFile("tank.dat", zvproc::demoModel());
+    zvtest::EnvVar home("ZVIHOME", install("7.2", ZVTEST_ZELVANE).c_str());
+    zvtest::writeFile("zvlink.prm", "VERSION=7.2\nTIMEOUT=1\n");
     const struct {
         const char* faults;
         bool started, endsInOrder;
@@ -135,11 +103,15 @@ TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
         {"stall-handshake=60", false, false},
         {"stall=60@SLOPEN", true, false},
         {"", true, true},
+#ifndef _WIN32
+        {"connect-to=127.0.1.1", true, true},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
         zvtest::EnvVar faults("ZELVANE_FAULTS", c.faults);
         const size_t before = log().size();
+        calls.clear();
         ASSERT_EQ(startLink(), c.started);
         const int pid = launchedSolverId();
         if (c.started) {
@@ -148,18 +120,26 @@ TEST_F(LinkWithSolver, NoSolverOutlivesALinkTheBlockGaveUpOn) {
             if (c.endsInOrder) endLink();
         }
         EXPECT_EQ(launchedSolverId(), 0);
+        EXPECT_EQ(calls.empty(), c.endsInOrder || !c.started);
         const std::string lines = log().substr(before);
+        EXPECT_TRUE(
+            c.started ||
+            zvtest::holds(lines, "ERROR: no handshake reply within 1 s (TIMEOUT in zvlink.prm)"));
         EXPECT_EQ(lines.find("ending the solver the block launched") != std::string::npos,
                   !c.endsInOrder)
             << lines;
+        EXPECT_TRUE(zvtest::lacks(lines, "refused a connection"));
 #ifndef _WIN32
         // Wine delivers no Ctrl-Break to another process: there only the kill
         // after the grace period ends the solver.
         EXPECT_TRUE(zvtest::lacks(lines, "killed it"));
 #endif
         closeLink();
-        calls().clear();
     }
+    EXPECT_TRUE(fs::exists("screen.zv")); // it ran in the host's working folder
+    // Nothing of the solver is left behind (on POSIX: it was started through
+    // a process already reaped, so nothing is left to wait for).
+    EXPECT_EQ(zvproc::leftoverProcesses(), 0);
 }
 
 // The line as passed, quotes included, holds at most 1023 characters.
@@ -191,7 +171,6 @@ TEST(LinkLaunch, ProgramPathIsQuotedOnceWhenItHoldsABlankOrATab) {
         {"C:\\Program Files\\zvi", "6.1.0",
          "\"C:\\Program Files\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
         {"C:\\a\tb", "6.1.0", "\"C:\\a\tb\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
-        {"C:\\zvi", "6 beta", "\"C:\\zvi\\v6 beta\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
         {"\"C:\\Program Files\\zvi\"", "6.1.0",
          "\"C:\\Program Files\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane\" ZVlink -i:7"},
         {"\"C:\\zvi\"", "6.1.0", "C:\\zvi\\v6.1.0\\Zelvane\\bin\\zelvane ZVlink -i:7"},

@@ -146,14 +146,11 @@ TEST(XSocketSetupTest, AcceptTimesOutAndConnectFailuresAreRecorded) {
     EXPECT_EQ("select() timed out.", message(listener));
     EXPECT_EQ(XSOCKET_INVALID_HANDLE, client->handle);
 
-    // Refused (nothing listens there now): said as refused, not timed out.
+    // Refused (nothing listens there now) with a time limit, where the
+    // connect runs in the background: said as refused, not timed out.
+    // (Without a limit: the link's launch tests.)
     const uint16_t port = getXSocketLocalPort(listener);
     ASSERT_EQ(1, closeXSocket(listener));
-    EXPECT_EQ(0, connectXSocketToAddress(client, &loopback, port, nullptr, 0));
-    EXPECT_EQ(0, client->libraryError);
-    EXPECT_EQ(XSOCKET_ECONNREFUSED, client->errorCode);
-    EXPECT_EQ("Error while trying to connect.", message(client));
-    // The same with a time limit, where the connect runs in the background.
     SocketPtr limited;
     setXSocketTimeout(limited, 1);
     EXPECT_EQ(0, connectXSocketToAddress(limited, &loopback, port, nullptr, 0));
@@ -176,10 +173,9 @@ TEST_F(XSocketPairTest, AcceptedSideTellsALocalPeer) {
     const struct {
         uint32_t local, peer;
         bool isLocal;
-    } cases[] = {{0x7F000001, 0x7F000001, true},  {0x7F000101, 0x7F000001, true},
-                 {0xC0A80105, 0x7F000001, true},  {0xC0A80105, 0xC0A80105, true},
-                 {0x7F000001, 0x0A000001, false}, {0xC0A80105, 0xC0A80106, false},
-                 {0x7F000001, 0x80000001, false}};
+    } cases[] = {{0x7F000001, 0x7F000001, true},  {0xC0A80105, 0x7F000101, true},
+                 {0xC0A80105, 0xC0A80105, true},  {0x7F000001, 0x0A000001, false},
+                 {0xC0A80105, 0xC0A80106, false}, {0x7F000001, 0x80000001, false}};
     for (const auto& c : cases) {
         server->localAddress.sin_addr.s_addr = htonl(c.local);
         server->remoteAddress.sin_addr.s_addr = htonl(c.peer);
@@ -188,14 +184,9 @@ TEST_F(XSocketPairTest, AcceptedSideTellsALocalPeer) {
     }
 }
 
-TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
-    EXPECT_EQ(5, writeXSocket(client, "hello", 5));
+TEST_F(XSocketPairTest, EmptyReadsAndEndOfStream) {
     char buffer[16] = {};
-    int32_t length = sizeof buffer;
-    ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
-    EXPECT_EQ("hello", std::string(buffer, size_t(length)));
-
-    length = 0;
+    int32_t length = 0;
     EXPECT_EQ(1, readXSocket(server, buffer, &length));
     EXPECT_EQ(0, length) << "asking for nothing is not the end of the stream";
     length = -5;
@@ -208,10 +199,9 @@ TEST_F(XSocketPairTest, StreamRoundTripAndEndOfStream) {
         ASSERT_EQ(1, readXSocket(server, buffer, &length)) << message(server);
         EXPECT_EQ(-1, length) << "read " << i;
     }
-    // Our own closed end refuses both ways.
+    // Our own closed end refuses to write (to read: the next test).
     EXPECT_EQ(-1, writeXSocket(client, "x", 1));
     EXPECT_EQ(XERROR_SOCKET_CLOSED, client->errorCode);
-    EXPECT_EQ(0, readXSocket(client, buffer, &length));
 }
 
 TEST_F(XSocketPairTest, BytesBeyondASmallReadWaitForTheNextOne) {
