@@ -242,7 +242,7 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                 args[5] == "ZELVANE")
                 continue; // inherent: the link is lost before SLCLOSE
             SCOPED_TRACE(args[5] + " " + fault);
-            std::string seen[2];
+            std::string seen[2], logs[2];
             for (int pipelined : {0, 1}) {
                 std::remove(dir.path("run.csv").c_str());
                 std::remove(dir.path("screen.zv").c_str());
@@ -263,6 +263,7 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                     closing += screen.find(call) != std::string::npos ? '+' : '-';
                 seen[pipelined] = std::to_string(r.status) + closing + "\n" + commandWindow(r.out) +
                                   dir.read("run.csv") + (fault.empty() ? dir.read("tank.out") : "");
+                logs[pipelined] = dir.read("zvlinkclient.out");
                 // A call slipped in before a return costs that call, and
                 // the link goes on in step to its end.
                 if (pipelined || screen.find("(fault call-first)") == std::string::npos) continue;
@@ -276,7 +277,7 @@ TEST_P(ZvRunEachFault, OnEveryCallEndsAPipelinedRunAsAnUnpipelinedOne) {
                 }
                 EXPECT_TRUE(zvtest::holds(screen, "Link closed by the block."));
             }
-            EXPECT_EQ(seen[1], seen[0]);
+            EXPECT_EQ(seen[1], seen[0]) << "link logs:\n" << logs[0] << "--\n" << logs[1];
             // A solver lost at t = 0 ends the host's call with the errstop hint;
             // one lost mid-run stops the run as a failure.
             const std::string end =
