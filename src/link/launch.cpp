@@ -216,6 +216,7 @@ int launchSolver(uint16_t port, const char* version) {
     logMessage(LOG_INFO, "launch mode: starting the solver %s", solverProgram);
     if (!startSolverProcess(command)) {
         logMessage(LOG_ERROR, "Error executing command: %s", command);
+        if (solverStartFailure()[0]) logMessage(LOG_ERROR, "    %s", solverStartFailure());
         releaseXSocket(server);
         return 0;
     }

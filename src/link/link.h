@@ -49,6 +49,9 @@ int formatSolverCommand(char* buffer, int size, const char* home, const char* ve
 // does not wait for it. 1 when the program was started; it is then watched
 // until it ends or the block lets go of it.
 int startSolverProcess(const char* commandLine);
+// Why the last startSolverProcess answered 0, in the system's words; ""
+// when the system gave no reason.
+const char* solverStartFailure(void);
 // 1 once the watched solver has ended; how then says how ("exited with
 // status 3", "was ended by signal 9"). 0 while it runs or none is watched.
 int launchedSolverEnded(char* how, int size);

@@ -35,6 +35,8 @@ void describeExit(char* how, int size, bool signalled, int code) {
         snprintf(how, size_t(size), "exited with status %d", code);
 }
 
+char startFailure[192] = "";
+
 // Polls until done() or the time has passed; true when done() became true.
 template <typename Done> bool pollFor(int milliseconds, Done done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -111,9 +113,18 @@ int startSolverProcess(const char* commandLine) {
     // A process group of its own: a Ctrl-C typed at a console that the host
     // shares with the solver is for the host, which then ends the run in
     // order with the solver.
+    startFailure[0] = '\0';
     if (!CreateProcessA(nullptr, line, &processAttributes, &threadAttributes, FALSE,
-                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &created))
+                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &created)) {
+        const DWORD error = GetLastError();
+        int n = int(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, startFailure, sizeof startFailure, nullptr));
+        // The system's texts end in a line break, and Wine has none for some codes.
+        while (n > 0 && (startFailure[n - 1] == '\n' || startFailure[n - 1] == '\r'))
+            startFailure[--n] = '\0';
+        if (n <= 0) snprintf(startFailure, sizeof startFailure, "system error %lu", error);
         return 0;
+    }
     CloseHandle(created.hThread);
     // The process handle is kept to watch the solver and, when the block
     // gives up on it, to end it.
@@ -201,6 +212,11 @@ void closeInheritedFiles(int keepA, int keepB) {
     if (last < 0 || last > 65536) last = 65536;
     for (int fd = 3; fd < last; ++fd)
         if (fd != keepA && fd != keepB) close(fd);
+}
+
+int failedWith(int error) {
+    snprintf(startFailure, sizeof startFailure, "%s", strerror(error));
+    return 0;
 }
 
 void reportAndExit(int pipe, int code) {
@@ -296,21 +312,24 @@ int startSolverProcess(const char* commandLine) {
     forget();
     // report closes unwritten when exec succeeds; a failure sends errno.
     // status carries the solver's process id, then its wait status.
+    startFailure[0] = '\0';
     int report[2], status[2];
-    if (pipe(report) != 0) return 0;
+    if (pipe(report) != 0) return failedWith(errno);
     if (pipe(status) != 0) {
+        const int error = errno;
         close(report[0]);
         close(report[1]);
-        return 0;
+        return failedWith(error);
     }
     bool ready = true;
     for (int fd : {report[0], report[1], status[0], status[1]})
         ready = ready && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
     pid_t intermediate = ready ? fork() : -1;
     if (intermediate < 0) {
+        const int error = errno;
         for (int fd : {report[0], report[1], status[0], status[1]})
             close(fd);
-        return 0;
+        return failedWith(error);
     }
     if (intermediate == 0) {
         close(report[0]);
@@ -348,6 +367,7 @@ int startSolverProcess(const char* commandLine) {
     }
     if (got != 0 || solver <= 0 || fcntl(status[0], F_SETFL, O_NONBLOCK) != 0) {
         close(status[0]);
+        if (got == ssize_t(sizeof error)) failedWith(error); // the exec's own errno
         return got == 0;
     }
     launched = {solver, status[0], 0, 0};
@@ -390,3 +410,7 @@ void releaseLaunchedSolver(void) {
 }
 
 #endif
+
+const char* solverStartFailure(void) {
+    return startFailure;
+}

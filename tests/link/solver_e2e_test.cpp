@@ -2,6 +2,7 @@
 // ways a launch fails. (Connect mode to a listening solver: the run tests.)
 #include "link/link_test_support.h"
 
+#include <cstring>
 #include <filesystem>
 
 #include "remote/stubs.h"
@@ -36,6 +37,15 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
     const std::string solverHome = install("6.1.0", ZVTEST_ZELVANE);
     const std::string unable = "ERROR: unable to start server\n";
     const std::string noConnection = "ERROR: error trying to initialize connection\n";
+    // The system's own reason for a program it cannot find.
+#ifdef _WIN32
+    char text[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   ERROR_FILE_NOT_FOUND, 0, text, sizeof text, nullptr);
+    const std::string missingProgram = std::string(text).substr(0, std::strcspn(text, "\r\n"));
+#else
+    const std::string missingProgram = "No such file or directory";
+#endif
     const struct {
         std::string home, prm, faults; // home "" for unset
         std::string line, then;
@@ -43,7 +53,7 @@ TEST_F(LinkWithSolver, FailedStartsAreLoggedAndLeaveTheExpectedLink) {
     } cases[] = {
         {"", "", "", "ERROR: ZVIHOME environment variable not set.\n", unable, false},
         {sandbox.dir, "", "", "ERROR: Error executing command: " + sandbox.dir + SEP + "v6.1.0",
-         unable, false},
+         "ERROR:     " + missingProgram + "\n" + unable, false},
         {std::string(1100, 'h'), "", "", "ERROR: Command string is too long.\n", unable, false},
         {solverHome, "", "no-connect=5", "INFO: launch mode: starting the solver " + solverHome,
          unable, true},
