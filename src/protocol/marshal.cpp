@@ -543,18 +543,22 @@ int initArgumentList(ArgumentList* list, const char* signature, int32_t room) {
     *list = ArgumentList{};
     list->fields.array = list->pointers;
     if (signature == nullptr || room < 0) return 0;
+    list->result = -1;
     int n = 0;
     int array = 0;
+    char direction = 'i';
     const char* c = signature;
     for (; *c != '\0' && *c != ')'; ++c) {
         if (*c == '[') array = 0;
         if (*c == '<') array = 1;
+        if (c > signature && c[-1] == '[') direction = *c;
         if (std::strchr("IRDC", *c) == nullptr) continue;
         // The longest field takes three pointers, and one more may follow.
         if (n > ARGUMENT_POINTERS - 4) {
             freeArgumentList(list);
             return 0;
         }
+        list->field[list->fieldCount++] = {*c, direction, array, n};
         if (!array && *c != 'C') {
             list->pointers[n] = *c == 'I'   ? static_cast<void*>(&list->ints[n])
                                 : *c == 'R' ? static_cast<void*>(&list->floats[n])
@@ -582,7 +586,10 @@ int initArgumentList(ArgumentList* list, const char* signature, int32_t room) {
         list->pointers[n] = &list->data[n];
         ++n;
     }
-    if (*c == ')' && c[1] == 'I') list->pointers[n] = &list->ints[n];
+    if (*c == ')' && c[1] == 'I') {
+        list->pointers[n] = &list->ints[n];
+        list->result = n;
+    }
     list->count = n;
     return 1;
 }

@@ -135,6 +135,15 @@ int sendFunctionReturn(MessageBuffer* buffer, ...);
 // length of a text block, of one row) set to what the block holds; with
 // room 0 the data pointers are null, as unpacking a call wants them.
 enum { ARGUMENT_POINTERS = 16 };
+// One field of the signature: its type ('I', 'R', 'D' or 'C'), its direction
+// ('i', 'o' or 'b'), whether it is an array (for 'C': a text block), and
+// the index of its first pointer in the list.
+struct ArgumentField {
+    char type;
+    char direction;
+    int array;
+    int first;
+};
 struct ArgumentList {
     void* pointers[ARGUMENT_POINTERS];
     int count; // pointers the fields take, the result's not counted
@@ -144,6 +153,9 @@ struct ArgumentList {
     void* data[ARGUMENT_POINTERS];
     void* owned[ARGUMENT_POINTERS]; // the blocks data started with, whatever it holds later
     FieldPointers fields;
+    ArgumentField field[ARGUMENT_POINTERS]; // the signature's fields, in order
+    int fieldCount;
+    int result; // the pointer of a return's "I" result, or -1 when it has none
 };
 // 0 when the signature takes more pointers than the list holds, or memory
 // runs out; nothing is then left to free.

@@ -14,38 +14,6 @@ namespace zvtrace {
 
 namespace {
 
-// A field of the signature and where its pointers sit in the argument list.
-struct Spec {
-    Field field;
-    int slot;
-};
-
-std::vector<Spec> specsOf(const char* signature, int* resultSlot) {
-    std::vector<Spec> specs;
-    char direction = 'i';
-    bool array = false;
-    int slot = 0;
-    const char* p = signature;
-    for (; *p && *p != ')'; ++p) {
-        if (*p == 'i' || *p == 'o' || *p == 'b') {
-            direction = *p;
-            array = false;
-        } else if (*p == '<') {
-            array = true;
-        } else if (std::strchr("CIRD", *p)) {
-            Spec s;
-            s.field.direction = direction;
-            s.field.type = *p;
-            s.field.array = array;
-            s.slot = slot;
-            slot += (*p == 'C' && array) ? 3 : (array || *p == 'C') ? 2 : 1;
-            specs.push_back(s);
-        }
-    }
-    *resultSlot = (*p == ')' && p[1] == 'I') ? slot : -1;
-    return specs;
-}
-
 bool travels(char direction, bool isCall) {
     return direction == 'b' || (direction == 'i') == isCall;
 }
@@ -98,8 +66,6 @@ void decodeFunction(Event& e, const unsigned char* body, int32_t length) {
     buffer->total = 4 + head[1];
     buffer->signature = catalogue;
 
-    int resultSlot = -1;
-    std::vector<Spec> specs = specsOf(catalogue, &resultSlot);
     // A return is unpacked into memory the caller provides; give every text
     // and array room for the whole body, so only the body's end bounds it.
     ArgumentList args;
@@ -111,29 +77,32 @@ void decodeFunction(Event& e, const unsigned char* body, int32_t length) {
         e.problem = std::to_string(length - buffer->total) + " bytes follow the last field";
     }
     if (e.problem.empty()) {
-        for (Spec& s : specs) {
-            Field& f = s.field;
+        for (int i = 0; i < args.fieldCount; ++i) {
+            const int slot = args.field[i].first;
+            Field f;
+            f.type = args.field[i].type;
+            f.direction = args.field[i].direction;
+            f.array = args.field[i].array != 0;
             if (!travels(f.direction, isCall)) {
                 if (!(isCall && f.type == 'C')) continue;
                 f.capacityOnly = true;
-                f.count = args.ints[s.slot + (f.array ? 1 : 0)];
+                f.count = args.ints[slot + (f.array ? 1 : 0)];
                 e.fields.push_back(f);
                 continue;
             }
             if (!f.array && f.type != 'C') {
-                const int k = s.slot;
-                f.numbers.push_back(f.type == 'I'   ? args.ints[k]
-                                    : f.type == 'R' ? args.floats[k]
-                                                    : args.doubles[k]);
+                f.numbers.push_back(f.type == 'I'   ? args.ints[slot]
+                                    : f.type == 'R' ? args.floats[slot]
+                                                    : args.doubles[slot]);
             } else if (f.type == 'C' && f.array) {
-                f.count = args.ints[s.slot];
-                f.rowLength = args.ints[s.slot + 1];
-                const char* data = static_cast<const char*>(args.data[s.slot + 2]);
+                f.count = args.ints[slot];
+                f.rowLength = args.ints[slot + 1];
+                const char* data = static_cast<const char*>(args.data[slot + 2]);
                 for (int32_t r = 0; r < f.count && data; ++r)
                     f.texts.emplace_back(data + int64_t(r) * f.rowLength, size_t(f.rowLength));
             } else {
-                f.count = args.ints[s.slot];
-                const void* data = args.data[s.slot + 1];
+                f.count = args.ints[slot];
+                const void* data = args.data[slot + 1];
                 if (f.type == 'C' && data) {
                     f.texts.emplace_back(static_cast<const char*>(data), size_t(f.count));
                 } else {
@@ -149,9 +118,9 @@ void decodeFunction(Event& e, const unsigned char* body, int32_t length) {
             }
             e.fields.push_back(f);
         }
-        if (!isCall && resultSlot >= 0) {
+        if (!isCall && args.result >= 0) {
             e.hasResult = true;
-            e.result = args.ints[resultSlot];
+            e.result = args.ints[args.result];
         }
     }
     freeArgumentList(&args);
