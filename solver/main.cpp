@@ -144,21 +144,32 @@ int runLaunched(uint16_t port, const SolverConfig& config, Console& console) {
     return status;
 }
 
-int runListening(uint16_t port, const SolverConfig& config, Console& console) {
-    startXSockets();
+// A socket listening on 127.0.0.1 at port, its port said on standard output
+// for whoever started the solver; null, said on standard error (and on the
+// console when one is given), when the port cannot be had.
+XSocket* listenOnLoopback(uint16_t port, Console* console) {
     XSocket* listener = newXSocket();
-    if (!listener) return 1;
+    if (!listener) return nullptr;
     uint32_t loopback = loopbackAddress();
     setXSocketAddress(&listener->localAddress, &loopback, port);
     if (!listenXSocket(listener, 1)) {
-        reportSocketError(console, "Cannot listen", listener);
+        if (console) reportSocketError(*console, "Cannot listen", listener);
         fprintf(stderr, "zelvane: cannot listen on port %u\n", port);
         releaseXSocket(listener);
-        stopXSockets();
-        return 1;
+        return nullptr;
     }
     printf("listening on port %u\n", getXSocketLocalPort(listener));
     fflush(stdout);
+    return listener;
+}
+
+int runListening(uint16_t port, const SolverConfig& config, Console& console) {
+    startXSockets();
+    XSocket* listener = listenOnLoopback(port, &console);
+    if (!listener) {
+        stopXSockets();
+        return 1;
+    }
     console.line("Listening on port %u.", getXSocketLocalPort(listener));
 
     int status = 0;
@@ -223,17 +234,11 @@ int replayLaunched(uint16_t port, const ReplayPlan* plan, const std::string& ref
 
 int replayListening(uint16_t port, const ReplayPlan& plan, const ReplayOptions& options) {
     startXSockets();
-    XSocket* listener = newXSocket();
-    uint32_t loopback = loopbackAddress();
-    setXSocketAddress(&listener->localAddress, &loopback, port);
-    if (!listenXSocket(listener, 1)) {
-        fprintf(stderr, "zelvane: cannot listen on port %u\n", port);
-        releaseXSocket(listener);
+    XSocket* listener = listenOnLoopback(port, nullptr);
+    if (!listener) {
         stopXSockets();
         return 2;
     }
-    printf("listening on port %u\n", getXSocketLocalPort(listener));
-    fflush(stdout);
     ReplayTally tally;
     int status = 0;
     for (size_t k = 0; k < plan.links.size() && status == 0; ++k) {
