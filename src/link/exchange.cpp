@@ -48,8 +48,7 @@ void readFailed(XSocket* link, uint16_t id, bool insideFrame) {
     if (linkState.socket != link) return;
     if (linkWaitTimedOut(link)) {
         logMessage(LOG_ERROR, "no answer to %s within %g s (%s in %s); taking the solver as lost",
-                   functionName(id), limitSeconds(boundLimitMs()), linkState.boundKey,
-                   LINK_SETTINGS_FILE);
+                   functionName(id), limitSeconds(boundLimitMs()), boundKey(), LINK_SETTINGS_FILE);
         giveUpOnSolver(link, true);
     } else if (insideFrame) {
         dropLinkOutOfStep();
@@ -64,7 +63,7 @@ void bodyReadFailed(XSocket* s, uint32_t byteFlag) {
     if (linkWaitTimedOut(s)) {
         logMessage(LOG_ERROR,
                    "message %d not whole within %g s (%s in %s); taking the solver as lost",
-                   static_cast<int>(byteFlag), limitSeconds(boundLimitMs()), linkState.boundKey,
+                   static_cast<int>(byteFlag), limitSeconds(boundLimitMs()), boundKey(),
                    LINK_SETTINGS_FILE);
         giveUpOnSolver(s, true);
     } else {
@@ -119,12 +118,15 @@ double limitSeconds(int32_t ms) {
 }
 
 int32_t boundLimitMs(void) {
-    const bool isLong = linkState.boundKey && strcmp(linkState.boundKey, "LONGTIMEOUT") == 0;
-    return isLong ? linkState.settings.longTimeoutMs : linkState.settings.timeoutMs;
+    return linkState.boundLong ? linkState.settings.longTimeoutMs : linkState.settings.timeoutMs;
 }
 
-void boundLinkExchange(XSocket* s, const char* key) {
-    linkState.boundKey = key;
+const char* boundKey(void) {
+    return linkState.boundLong ? "LONGTIMEOUT" : "TIMEOUT";
+}
+
+void boundLinkExchange(XSocket* s, int isLong) {
+    linkState.boundLong = isLong;
     setXSocketDeadline(s, boundLimitMs());
 }
 
@@ -133,10 +135,7 @@ void startCallClock(XSocket* s, uint16_t id) {
     // duration in the final advance: neither is a step.
     const bool longCall = id == FID_SLZVIMAN || (id == FID_SLCZVPWR && linkState.nextCallLong);
     if (id == FID_SLCZVPWR) linkState.nextCallLong = 0;
-    if (longCall)
-        boundLinkExchange(s, "LONGTIMEOUT");
-    else
-        boundLinkExchange(s, "TIMEOUT");
+    boundLinkExchange(s, longCall);
 }
 
 void markFinalAdvance(void) {
@@ -160,8 +159,7 @@ void callSendFailed(XSocket* link, uint16_t id) {
         return;
     logMessage(LOG_ERROR,
                "%s not sent within %g s (%s in %s): the solver stopped reading; taking it as lost",
-               functionName(id), limitSeconds(boundLimitMs()), linkState.boundKey,
-               LINK_SETTINGS_FILE);
+               functionName(id), limitSeconds(boundLimitMs()), boundKey(), LINK_SETTINGS_FILE);
     giveUpOnSolver(link, false);
 }
 

@@ -12,7 +12,7 @@
 #include "protocol/catalogue.h"
 #include "protocol/protocol.h"
 
-LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, {}, 0, 0, 0, 0, "TIMEOUT", 0};
+LinkState linkState = {nullptr, 0, nullptr, LINK_ACCEPT_TIMEOUT, {}, 0, 0, 0, 0, 0, 0};
 
 int linkConnectMode(void) {
     return linkState.connectMode;
@@ -246,7 +246,7 @@ int connectToSolver(uint16_t port, const char* host) {
     logMessage(LOG_INFO, "connect mode: connecting to %s port %hu", host, port);
     // The limit bounds the connect too: a host that drops the attempt
     // would otherwise hold it for minutes.
-    boundLinkExchange(linkState.socket, "TIMEOUT");
+    boundLinkExchange(linkState.socket, 0);
     if (!connectXSocketToHost(linkState.socket, host, port, nullptr, 0)) {
         XSocket* s = linkState.socket;
         logXSocketError(s);
@@ -270,7 +270,7 @@ int sendHandshake(void) {
     static const char text[LINK_HANDSHAKE_LENGTH] = LINK_HANDSHAKE_TEXT;
     XSocket* s = linkState.socket;
     if (!s) return 0;
-    boundLinkExchange(s, "TIMEOUT");
+    boundLinkExchange(s, 0);
     if (!writeMessageHeader(s, FLAG_HANDSHAKE, LINK_HANDSHAKE_LENGTH) ||
         !writeMessageData(s, text, LINK_HANDSHAKE_LENGTH)) {
         logXSocketError(s);

@@ -24,10 +24,9 @@ struct LinkState {
     int nextCallLong;
     // The handshake went out on this link's start: the solver is listening.
     int greeted;
-    // The setting that bounds the exchange in progress ("TIMEOUT" or
-    // "LONGTIMEOUT"), for the messages of a time-out; the socket holds when
-    // its time is up.
-    const char* boundKey;
+    // The exchange in progress is bounded by LONGTIMEOUT rather than
+    // TIMEOUT; the socket holds when its time is up.
+    int boundLong;
     // The last start reached a solver that listens (connect mode) rather
     // than launching one.
     int32_t connectMode;
@@ -44,9 +43,11 @@ int32_t boundLimitMs(void);
 
 // Starts the platform socket layer once per link.
 int startLinkSockets(void);
-// Starts the clock of one exchange on s, bounded by the setting key names
-// ("TIMEOUT" or "LONGTIMEOUT"; a limit of 0 is none).
-void boundLinkExchange(XSocket* s, const char* key);
+// Starts the clock of one exchange on s, bounded by LONGTIMEOUT when
+// isLong, else by TIMEOUT (a limit of 0 is none).
+void boundLinkExchange(XSocket* s, int isLong);
+// The name of the setting that bounds the exchange in progress.
+const char* boundKey(void);
 // Starts the clock of call id, bounded by TIMEOUT or LONGTIMEOUT.
 void startCallClock(XSocket* s, uint16_t id);
 // Waits for the return of call id, already sent, within the clock running.
